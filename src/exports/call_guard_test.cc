@@ -1,0 +1,102 @@
+#include "exports/call_guard.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <new>
+#include <stdexcept>
+#include <string>
+
+#include "common/failure.h"
+#include "exports/string_util.h"
+
+namespace k5_mkview {
+namespace {
+
+struct GuardCase {
+  const char* name;
+  std::u16string err_on_entry;
+  std::function<int(char16_t*)> work;
+  int expected_result;
+  std::u16string expected_err_prefix;  // what err must start with
+  bool err_empty;                      // err must come back empty
+};
+
+class CallGuardTest : public ::testing::TestWithParam<GuardCase> {};
+
+TEST_P(CallGuardTest, ResultAndErrorText) {
+  const GuardCase& c = GetParam();
+  std::u16string storage = c.err_on_entry;
+  storage.push_back(u'\0');
+  storage.append(4, u'#');
+  char16_t* err = storage.data();
+  int result = IntWrapper([&] { return c.work(err); }, err, -1);
+  EXPECT_EQ(result, c.expected_result);
+  std::u16string text(err);
+  if (c.err_empty) {
+    EXPECT_EQ(text, u"");
+  } else {
+    EXPECT_EQ(text.rfind(c.expected_err_prefix, 0), 0u) << std::string(text.begin(), text.end());
+  }
+  EXPECT_EQ(storage.substr(c.err_on_entry.size() + 1), u"####");  // nothing past L + 1
+}
+
+const std::u16string k200Spaces(200, u' ');
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CallGuardTest,
+    ::testing::Values(
+        GuardCase{"SuccessEmptiesErr", k200Spaces, [](char16_t*) { return 7; }, 7, u"", true},
+        GuardCase{"FailureCutToTenUnits", std::u16string(10, u' '),
+                  [](char16_t*) -> int {
+                    throw Failure("a failure whose message is sixty characters long, give or take");
+                  },
+                  -1, u"a failure ", false},
+        GuardCase{"FailureMessageLineFeedTrace", k200Spaces,
+                  [](char16_t*) -> int { throw Failure("bad"); }, -1, u"bad\nat ", false},
+        GuardCase{"FailureAfterPartialWork", k200Spaces,
+                  [](char16_t* err) -> int {
+                    StringUtil::writeString("partial", err);
+                    throw Failure("late");
+                  },
+                  -1, u"late\n", false},
+        GuardCase{"WorkWritesTheEntryTextBack", u"Invalid refnum passed in 5",
+                  [](char16_t* err) {
+                    StringUtil::writeString("Invalid refnum passed in 5", err);
+                    return -1;
+                  },
+                  -1, u"", true},
+        GuardCase{"WorkWritesTextAndSucceeds", k200Spaces,
+                  [](char16_t* err) {
+                    StringUtil::writeString("note", err);
+                    return 3;
+                  },
+                  3, u"note", false},
+        GuardCase{"EmptyErrStaysEmptyOnFailure", u"",
+                  [](char16_t*) -> int { throw Failure("unseen"); }, -1, u"", true},
+        GuardCase{"BadAlloc", k200Spaces, [](char16_t*) -> int { throw std::bad_alloc(); }, -1,
+                  u"out of memory\n", false},
+        GuardCase{"StandardException", k200Spaces,
+                  [](char16_t*) -> int { throw std::runtime_error("runtime"); }, -1,
+                  u"runtime\n", false},
+        GuardCase{"ForeignType", k200Spaces, [](char16_t*) -> int { throw 42; }, -1,
+                  u"unknown failure\n", false},
+        GuardCase{"ErrIdenticalAfterFailureIsEmptied", u"same",
+                  [](char16_t*) -> int { throw Failure("same-but-longer"); }, -1, u"", true}),
+    [](const ::testing::TestParamInfo<GuardCase>& info) { return std::string(info.param.name); });
+
+TEST(CallGuardTest, LetterCaseCountsWhenComparingWithTheEntryText) {
+  std::u16string storage = u"SAME";
+  VoidWrapper([&] { StringUtil::writeString("same", storage.data()); }, storage.data());
+  EXPECT_EQ(std::u16string(storage.c_str()), u"same");
+}
+
+TEST(CallGuardTest, NullErrStillRunsTheWorkAndReturnsTheDefault) {
+  bool ran = false;
+  VoidWrapper([&] { ran = true; }, nullptr);
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(IntWrapper([]() -> int { throw Failure("x"); }, nullptr, -1), -1);
+}
+
+}  // namespace
+}  // namespace k5_mkview

@@ -1,0 +1,133 @@
+// The export table: each export is the call guard around one call into the core.
+
+#include "exports/k5_mkview.h"
+
+#include <string>
+
+#include "common/failure.h"
+#include "common/utf.h"
+#include "exports/book_queries.h"
+#include "exports/call_guard.h"
+#include "store/cache.h"
+
+namespace k5_mkview {
+namespace {
+
+// A text argument as UTF-8; a null pointer is the caller's fault, reported rather than followed.
+std::string ArgText(const char16_t* text, const char* name) {
+  if (text == nullptr) throw Failure(std::string(name) + " is a null pointer");
+  return Utf16ToUtf8(text, name);
+}
+
+}  // namespace
+
+// Holds the exports' work; the exports themselves are the plain C functions below.
+class K5MkView {
+ public:
+  static void InitCreds(const std::string& server, double open, int magic, int exp) {
+    (void)server, (void)open, (void)magic, (void)exp;
+    throw Failure("InitCreds is not available in this build yet");
+  }
+  static void InitTimeZoneInfo(int gmtServerOffset) {
+    (void)gmtServerOffset;
+    throw Failure("InitTimeZoneInfo is not available in this build yet");
+  }
+  static int OrderBook(const std::string& instrument, int mt4Time, char16_t* err) {
+    (void)instrument, (void)mt4Time, (void)err;
+    throw Failure("OrderBook is not available in this build yet");
+  }
+  static int PositionBook(const std::string& instrument, int mt4Time, char16_t* err) {
+    (void)instrument, (void)mt4Time, (void)err;
+    throw Failure("PositionBook is not available in this build yet");
+  }
+};
+
+}  // namespace k5_mkview
+
+using k5_mkview::ArgText;
+using k5_mkview::BookQueries;
+using k5_mkview::Cache;
+using k5_mkview::IntWrapper;
+using k5_mkview::K5MkView;
+using k5_mkview::VoidWrapper;
+
+extern "C" {
+
+void K5_CALL OrderBook_Free(int refnum, char16_t* err) {
+  VoidWrapper([&] { Cache::freeOrderBook(refnum); }, err);
+}
+
+void K5_CALL PositionBook_Free(int refnum, char16_t* err) {
+  VoidWrapper([&] { Cache::freePositionBook(refnum); }, err);
+}
+
+void K5_CALL InitCreds(const char16_t* server, double open, int magic, int exp, char16_t* err) {
+  VoidWrapper([&] { K5MkView::InitCreds(ArgText(server, "server"), open, magic, exp); }, err);
+}
+
+void K5_CALL InitTimeZoneInfo(int gmtServerOffset, char16_t* err) {
+  VoidWrapper([&] { K5MkView::InitTimeZoneInfo(gmtServerOffset); }, err);
+}
+
+int K5_CALL OrderBook(const char16_t* instrument, int mt4Time, char16_t* err) {
+  return IntWrapper(
+      [&] { return K5MkView::OrderBook(ArgText(instrument, "instrument"), mt4Time, err); }, err, -1);
+}
+
+int K5_CALL PositionBook(const char16_t* instrument, int mt4Time, char16_t* err) {
+  return IntWrapper(
+      [&] { return K5MkView::PositionBook(ArgText(instrument, "instrument"), mt4Time, err); }, err,
+      -1);
+}
+
+int K5_CALL OrderBook_Sz(int refnum, char16_t* err) {
+  return IntWrapper([&] { return BookQueries::BookSz(refnum, Cache::getOrderBook(refnum), err); },
+                    err, -1);
+}
+
+int K5_CALL PositionBook_Sz(int refnum, char16_t* err) {
+  return IntWrapper(
+      [&] { return BookQueries::BookSz(refnum, Cache::getPositionBook(refnum), err); }, err, -1);
+}
+
+void K5_CALL OrderBook_BookData(int refnum, double* shortCounts, double* longCounts,
+                                double* prices, int arrSz, char16_t* err) {
+  VoidWrapper(
+      [&] {
+        BookQueries::BookData(refnum, Cache::getOrderBook(refnum), shortCounts, longCounts, prices,
+                              arrSz, err);
+      },
+      err);
+}
+
+void K5_CALL PositionBook_BookData(int refnum, double* shortCounts, double* longCounts,
+                                   double* prices, int arrSz, char16_t* err) {
+  VoidWrapper(
+      [&] {
+        BookQueries::BookData(refnum, Cache::getPositionBook(refnum), shortCounts, longCounts,
+                              prices, arrSz, err);
+      },
+      err);
+}
+
+void K5_CALL OrderBook_MetaData(int refnum, double* bucketWidth, double* price, int arrSz,
+                                char16_t* time, char16_t* instrument, char16_t* err) {
+  VoidWrapper(
+      [&] {
+        BookQueries::MetaData(refnum, Cache::getOrderBook(refnum), bucketWidth, price, arrSz, time,
+                              instrument, err);
+      },
+      err);
+}
+
+void K5_CALL PositionBook_MetaData(int refnum, double* bucketWidth, double* price, int arrSz,
+                                   char16_t* time, char16_t* instrument, char16_t* err) {
+  VoidWrapper(
+      [&] {
+        BookQueries::MetaData(refnum, Cache::getPositionBook(refnum), bucketWidth, price, arrSz,
+                              time, instrument, err);
+      },
+      err);
+}
+
+}  // extern "C"

@@ -1,0 +1,33 @@
+#ifndef K5_MKVIEW_EXPORTS_STRING_UTIL_H_
+#define K5_MKVIEW_EXPORTS_STRING_UTIL_H_
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+namespace k5_mkview {
+
+class Failure;
+
+// Writing texts into caller-owned, NUL-terminated UTF-16 buffers. A buffer's capacity is the length
+// of its content: the library never stores more code units than the buffer holds before the NUL,
+// so at most length + 1 code units of the caller's memory change. A null buffer receives nothing.
+class StringUtil {
+ public:
+  // Number of code units before the first NUL; 0 for a null buffer.
+  static std::size_t length(const char16_t* text) noexcept;
+
+  // dest becomes empty.
+  static void clearString(char16_t* dest) noexcept;
+
+  // dest becomes the first min(length(dest), length of msg) UTF-16 code units of msg (UTF-8).
+  // Throws Failure, before dest changes, when msg is absent.
+  static void writeString(std::optional<std::string_view> msg, char16_t* dest);
+
+  // Writes the message of `e`, a line feed and its trace through writeString.
+  static void writeException(const Failure& e, char16_t* dest);
+};
+
+}  // namespace k5_mkview
+
+#endif  // K5_MKVIEW_EXPORTS_STRING_UTIL_H_
