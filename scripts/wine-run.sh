@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in the project's own prefix: the CMake emulator of the
-# Windows builds. 64-bit programs use Wine's 64-bit loader directly.
+# Windows builds. Each program goes to the Wine loader of its own width.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 export WINEPREFIX=${K5_WINEPREFIX:-$here/../build/wine}
 export WINEDEBUG=-all
+export WINEDLLOVERRIDES=mscoree,mshtml=
 "$here/wine-prefix.sh"
 exe=$1
 shift
@@ -14,4 +15,4 @@ machine=$(od -An -tx2 -j$((pe_offset + 4)) -N2 "$exe" | tr -d ' ')
 if [ "$machine" = "8664" ]; then
   exec /usr/lib/wine/wine64 "$exe" "$@"
 fi
-exec wine "$exe" "$@"
+exec /usr/lib/wine/wine "$exe" "$@"
