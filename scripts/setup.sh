@@ -33,6 +33,12 @@ if [ "$need_i386" = 1 ] || [ "${#missing[@]}" -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
+# 32-bit Windows programs run under wine32, a 32-bit Linux program. Some kernels (sandboxed VMs)
+# refuse to start 32-bit programs; there qemu's user-mode emulator runs them, registered with
+# binfmt_misc. Debian 12's qemu 7.2 mishandles Wine's address-space reservation (a minute per
+# start, crashes with threads), so it comes from bookworm-backports (10.0).
+bash "$(dirname "$0")/enable-i386.sh"
+
 # A comma-decimal locale proves that number conversion ignores the machine's regional settings.
 if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf8$'; then
   sudo_cmd=()

@@ -10,7 +10,7 @@ presets=(${K5_PRESETS:-native native-asan win64 win32})
 failed=()
 for preset in "${presets[@]}"; do
   echo "=== $preset: configure and build"
-  if ! { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -- -k 0; }; then
+  if ! { cmake --preset "$preset" -DK5_BUILD_TESTS=ON >/dev/null && cmake --build --preset "$preset" -- -k 0; }; then
     failed+=("$preset (build)")
     continue
   fi
