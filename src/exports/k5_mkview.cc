@@ -4,10 +4,13 @@
 
 #include <string>
 
+#include "access/credentials.h"
+#include "books/book_request.h"
 #include "common/failure.h"
 #include "common/utf.h"
 #include "exports/book_queries.h"
 #include "exports/call_guard.h"
+#include "servertime/time_util.h"
 #include "store/cache.h"
 
 namespace k5_mkview {
@@ -25,20 +28,14 @@ std::string ArgText(const char16_t* text, const char* name) {
 class K5MkView {
  public:
   static void InitCreds(const std::string& server, double open, int magic, int exp) {
-    (void)server, (void)open, (void)magic, (void)exp;
-    throw Failure("InitCreds is not available in this build yet");
+    Credentials::InitCreds(server, open, magic, exp);
   }
-  static void InitTimeZoneInfo(int gmtServerOffset) {
-    (void)gmtServerOffset;
-    throw Failure("InitTimeZoneInfo is not available in this build yet");
-  }
+  static void InitTimeZoneInfo(int gmtServerOffset) { TimeUtil::InitTimeZoneInfo(gmtServerOffset); }
   static int OrderBook(const std::string& instrument, int mt4Time, char16_t* err) {
-    (void)instrument, (void)mt4Time, (void)err;
-    throw Failure("OrderBook is not available in this build yet");
+    return BookRequests::OrderBook(instrument, mt4Time, err);
   }
   static int PositionBook(const std::string& instrument, int mt4Time, char16_t* err) {
-    (void)instrument, (void)mt4Time, (void)err;
-    throw Failure("PositionBook is not available in this build yet");
+    return BookRequests::PositionBook(instrument, mt4Time, err);
   }
 };
 

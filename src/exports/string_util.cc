@@ -5,6 +5,7 @@
 
 #include "common/failure.h"
 #include "common/utf.h"
+#include "net/http_client.h"
 
 namespace k5_mkview {
 
@@ -34,6 +35,11 @@ void StringUtil::writeString(std::optional<std::string_view> msg, char16_t* dest
 
 void StringUtil::writeException(const Failure& e, char16_t* dest) {
   writeString(e.message() + "\n" + e.trace(), dest);
+}
+
+void StringUtil::writeWebException(const HttpFailure& e, char16_t* dest) {
+  std::string body = e.reply() ? DecodeText(e.reply()->body) : std::string();
+  writeString(body + "\n" + e.message(), dest);
 }
 
 }  // namespace k5_mkview

@@ -8,6 +8,7 @@
 namespace k5_mkview {
 
 class Failure;
+class HttpFailure;
 
 // Writing texts into caller-owned, NUL-terminated UTF-16 buffers. A buffer's capacity is the length
 // of its content: the library never stores more code units than the buffer holds before the NUL,
@@ -26,6 +27,10 @@ class StringUtil {
 
   // Writes the message of `e`, a line feed and its trace through writeString.
   static void writeException(const Failure& e, char16_t* dest);
+
+  // For an HTTP failure that carries an error reply: writes the reply's body (UTF-8 unless a
+  // byte-order mark says otherwise), a line feed and the description of the failure.
+  static void writeWebException(const HttpFailure& e, char16_t* dest);
 };
 
 }  // namespace k5_mkview

@@ -1,0 +1,64 @@
+#ifndef K5_MKVIEW_NET_HTTP_CLIENT_H_
+#define K5_MKVIEW_NET_HTTP_CLIENT_H_
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/failure.h"
+
+namespace k5_mkview {
+
+struct HttpRequest {
+  std::string method = "GET";
+  std::string url;  // https://host[:port]/path[?query], sent as it stands
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::optional<std::string> body;  // sent as it stands, with no content type
+  // Announce gzip and deflate and hand back the decoded body; otherwise nothing is announced and
+  // the body comes back as sent.
+  bool decode_content = false;
+  // For messages: the resource as the caller wants it named (never the query's secrets, never a
+  // header). Defaults to the URL.
+  std::string display;
+};
+
+struct HttpResponse {
+  int status = 0;       // the final status, after redirects the client followed
+  std::string reason;   // the status line's reason phrase, possibly empty
+  std::string body;     // decoded when the request asked for it
+};
+
+// A failed exchange. With a reply, the server answered with a final status of 300 or above;
+// without one, no reply was obtained (name resolution, connection, TLS, time-out, a reply cut off
+// or undecodable), and message() says what failed and where with the platform's own code.
+class HttpFailure : public Failure {
+ public:
+  HttpFailure(std::string message, std::optional<HttpResponse> reply,
+              std::source_location where = std::source_location::current())
+      : Failure(std::move(message), where), reply_(std::move(reply)) {}
+  const std::optional<HttpResponse>& reply() const { return reply_; }
+
+ private:
+  std::optional<HttpResponse> reply_;
+};
+
+// Sends `request` over HTTPS on a process-wide client that reuses connections across calls and
+// threads, follows redirects, and verifies the server's certificate unless
+// AcceptAnyServerCertificate() was called. Returns the final response whatever its status.
+// Throws HttpFailure without a reply when no complete reply could be obtained.
+HttpResponse SendHttpRequest(const HttpRequest& request);
+
+// From now on, for the whole process, every request accepts any server certificate. Never undone.
+void AcceptAnyServerCertificate();
+bool AcceptsAnyServerCertificate();
+
+// "GET https://host/resource": the exchange as messages name it.
+std::string DescribeExchange(const HttpRequest& request);
+
+// "HTTP 404 Not Found from GET https://host/resource": the description of an error reply.
+std::string DescribeErrorReply(const HttpRequest& request, const HttpResponse& response);
+
+}  // namespace k5_mkview
+
+#endif  // K5_MKVIEW_NET_HTTP_CLIENT_H_
