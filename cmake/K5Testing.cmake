@@ -1,4 +1,4 @@
-# k5_add_test(<name> SOURCES <files...> [LIBS <targets...>])
+# k5_add_test(<name> SOURCES <files...> [LIBS <targets...>] [FIXTURES <fixtures...>])
 # One GoogleTest program. Natively each test case becomes a CTest test; under Wine the program is
 # one CTest test (starting Wine per case would cost a second each), and its output lists the cases.
 include(GoogleTest)
@@ -15,13 +15,15 @@ if(WIN32)
 endif()
 
 function(k5_add_test name)
-  cmake_parse_arguments(arg "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(arg "" "" "SOURCES;LIBS;FIXTURES" ${ARGN})
   add_executable(${name} ${arg_SOURCES})
   target_link_libraries(${name} PRIVATE ${arg_LIBS} GTest::gtest GTest::gtest_main)
   if(WIN32)
     add_test(NAME ${name}.${K5_TEST_LABEL} COMMAND ${name})
-    set_tests_properties(${name}.${K5_TEST_LABEL} PROPERTIES FIXTURES_REQUIRED wine_prefix)
+    set_tests_properties(${name}.${K5_TEST_LABEL}
+                         PROPERTIES FIXTURES_REQUIRED "wine_prefix;${arg_FIXTURES}")
   else()
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+    string(REPLACE ";" "\\;" fixtures "${arg_FIXTURES}")
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES FIXTURES_REQUIRED "${fixtures}")
   endif()
 endfunction()

@@ -12,65 +12,13 @@
 #include <string_view>
 #include <system_error>
 
-#include "support/abi_exports.h"
-#include "support/library_loader.h"
+#include "support/library_copy.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// A copy of the built library in a fresh folder of its own, loaded from there, so the token file
-// beside it is this test's alone.
-class LibraryCopy {
- public:
-  explicit LibraryCopy(std::u8string_view stem) {
-    std::random_device random;
-    do {
-      folder_ = fs::temp_directory_path() / stem;
-      folder_ += "-" + std::to_string(random());
-    } while (!fs::create_directory(folder_));
-    fs::path library = folder_ / k5test::LibraryFileName();
-    fs::copy_file(k5test::ExecutableDir() / k5test::LibraryFileName(), library);
-    loaded_ = k5test::LoadExports(library, &exports_, &error_);
-  }
-  ~LibraryCopy() {
-    exports_.library.reset();  // unloaded first: Windows does not delete a loaded DLL's file
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
-  LibraryCopy(const LibraryCopy&) = delete;
-  LibraryCopy& operator=(const LibraryCopy&) = delete;
-
-  bool loaded() const { return loaded_; }
-  const std::string& error() const { return error_; }
-  fs::path token_file() const { return folder_ / "tervik_token.txt"; }
-
-  void WriteTokenFile(std::string_view content) const {
-    std::ofstream out(token_file(), std::ios::binary | std::ios::trunc);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-  }
-
-  // Calls the copy's InitCreds with a roomy err buffer and returns what err holds afterwards.
-  std::u16string InitCreds(const char16_t* server, double open = 0.0, int magic = 0,
-                           int exp = 0) const {
-    std::u16string err(2000, u' ');
-    exports_.InitCreds(server, open, magic, exp, err.data());
-    return std::u16string(err.c_str());
-  }
-
- private:
-  fs::path folder_;
-  k5test::K5Exports exports_;
-  std::string error_;
-  bool loaded_ = false;
-};
-
-// For failure messages only: ASCII as it is, anything else as "?".
-std::string Narrow(const std::u16string& text) {
-  std::string out;
-  for (char16_t unit : text) out += unit < 0x80 ? static_cast<char>(unit) : '?';
-  return out;
-}
+using k5test::LibraryCopy;
+using k5test::Narrow;
 
 // The folder names the copies lie in, by test parameter.
 constexpr const char8_t* kFolderStems[] = {u8"k5-abi-credentials", u8"k5-abi-тест-テスト"};
