@@ -10,6 +10,17 @@ sandbox="python3 $here/../sandbox/k5_sandbox.py"
 case "$1" in
   start)
     deployment=$2 pki=$3 state=$4
+    # The ports are the deployment's, so only one sandbox runs at a time on this machine: wait
+    # (at most ten minutes) for another build's test run to stop its sandbox.
+    ports=$(sed -n 's/^set(K5_ENV_[A-Z_]*_HOST "https:\/\/[^:]*:\([0-9]*\)")/\1/p' "$deployment")
+    for _ in $(seq 600); do
+      busy=0
+      for port in $ports; do
+        if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then busy=1; fi
+      done
+      [ "$busy" = 0 ] && break
+      sleep 1
+    done
     $sandbox start --deployment "$deployment" --pki "$pki" --state "$state"
     mkdir -p "$state/expected"
     $sandbox book orderBook EUR_USD 2019-12-23T15:00:00Z >"$state/expected/orderBook-EUR_USD-2019-12-23T15.json"
