@@ -274,10 +274,11 @@ TEST_F(AbiBooksTest, FollowedRedirectAndSlowAndLargeRepliesSucceed) {
 TEST_F(AbiBooksTest, TenRequestsShareOneConnection) {
   Err err;
   for (int i = 0; i < 10; ++i) ASSERT_GE(lib().OrderBook(u"EUR_USD", 0, err.get()), 1);
-  // The sandbox reports, as the book's price, how many requests this connection has carried.
+  // The sandbox reports, as the book's price, how many requests this connection has carried:
+  // at least these eleven (WinHTTP may also have kept it from earlier tests in this process).
   int stats = lib().OrderBook(u"STATS_CONN", 0, err.get());
   ASSERT_GE(stats, 1) << Narrow(err.text());
-  EXPECT_EQ(OrderMeta(stats).price, 11.0);
+  EXPECT_GE(OrderMeta(stats).price, 11.0);
 }
 
 TEST_F(AbiBooksTest, WrongTokenIsRefusedWithTheServiceText) {
