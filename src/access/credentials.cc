@@ -1,22 +1,19 @@
 #include "access/credentials.h"
 
+#include "access/code_exchange.h"
 #include "access/environments.h"
 #include "access/library_location.h"
 #include "access/token_file.h"
-#include "common/failure.h"
 
 namespace k5_mkview {
 
-void Credentials::InitCreds(const std::string& server, double open, int magic, int exp) {
+void Credentials::InitCreds(const std::string& server, const double& open, int magic, int exp) {
   // IEEE comparison gives the rule wanted: -0.0 equals 0.0, and a NaN equals nothing.
   if (open == 0.0 && magic == 0 && exp == 0) {
     InitializeCredentials(server);
     return;
   }
-  Environments::ServerEnvironment(server);
-  throw Failure(
-      "InitCreds: the authorization-code exchange is not available in this build; pass 0, 0, 0 "
-      "to read the token file");
+  CodeExchange::InitializeCredentials(server, CodeExchange::AssembleCode(open, magic, exp));
 }
 
 std::string Credentials::InitializeCredentials(const std::string& server) {

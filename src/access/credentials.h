@@ -12,9 +12,10 @@ namespace k5_mkview {
 class Credentials {
  public:
   // With open 0.0 (either sign), magic 0 and exp 0: InitializeCredentials(server). Otherwise (a
-  // NaN open counts as non-zero) the authorization-code exchange, which this build does not
-  // have: it fails, after the server name has been checked.
-  static void InitCreds(const std::string& server, double open, int magic, int exp);
+  // NaN open counts as non-zero) the authorization-code exchange:
+  // CodeExchange::InitializeCredentials(server, CodeExchange::AssembleCode(open, magic, exp)).
+  // `open` is taken by reference so that its bits reach the code as the caller passed them.
+  static void InitCreds(const std::string& server, const double& open, int magic, int exp);
 
   // Initialisation from the token file beside the library: checks the server name (Failure
   // "Unrecognized Server: " + server, before any file is touched), reads the token with

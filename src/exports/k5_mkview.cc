@@ -27,7 +27,9 @@ std::string ArgText(const char16_t* text, const char* name) {
 // Holds the exports' work; the exports themselves are the plain C functions below.
 class K5MkView {
  public:
-  static void InitCreds(const std::string& server, double open, int magic, int exp) {
+  // `open` by reference from the caller's argument down to the code assembly: on 32-bit x86 a
+  // copy through the x87 unit turns a signalling NaN quiet, which would change the code.
+  static void InitCreds(const std::string& server, const double& open, int magic, int exp) {
     Credentials::InitCreds(server, open, magic, exp);
   }
   static void InitTimeZoneInfo(int gmtServerOffset) { TimeUtil::InitTimeZoneInfo(gmtServerOffset); }

@@ -153,10 +153,13 @@ HttpResponse SendHttpRequest(const HttpRequest& request) {
     curl_easy_setopt(h, CURLOPT_HTTP_CONTENT_DECODING, 0L);
   }
   if (request.method == "POST") {
-    const std::string& body = request.body ? *request.body : std::string();
+    // curl reads the body during curl_easy_perform without copying it: point into `request`,
+    // which outlives the transfer, never at a temporary of this block.
+    const char* body = request.body ? request.body->c_str() : "";
+    std::size_t body_size = request.body ? request.body->size() : 0;
     curl_easy_setopt(h, CURLOPT_POST, 1L);
-    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-    curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.c_str());
+    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_size));
+    curl_easy_setopt(h, CURLOPT_POSTFIELDS, body);
   } else if (request.method != "GET") {
     curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.method.c_str());
   }
