@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/failure.h"
+#include "support/comma_locale.h"
 
 namespace k5_mkview {
 namespace {
@@ -60,25 +61,11 @@ TEST(DecimalTest, FailureNamesTheValueAndQuotesTheText) {
 
 // Regional settings with "," as the decimal point must not change how service texts read.
 TEST(DecimalTest, IgnoresACommaDecimalLocale) {
-  const char* names[] = {"de_DE.UTF-8", "de_DE.utf8", "German_Germany.1252", "de-DE", "German"};
-  const char* chosen = nullptr;
-  for (const char* name : names) {
-    if (std::setlocale(LC_ALL, name) != nullptr) {
-      chosen = name;
-      break;
-    }
-  }
-  ASSERT_NE(chosen, nullptr) << "no comma-decimal locale is installed";
-  ASSERT_STREQ(std::localeconv()->decimal_point, ",") << chosen;
-  try {
-    std::locale::global(std::locale(chosen));
-  } catch (const std::runtime_error&) {
-    // The C library's locale is the one that could mislead a conversion; C++'s may be missing.
-  }
+  k5test::ScopedCommaLocale locale;
+  ASSERT_NE(locale.name(), nullptr) << "no comma-decimal locale is installed";
+  ASSERT_STREQ(std::localeconv()->decimal_point, ",") << locale.name();
   EXPECT_EQ(DecimalToDouble(std::string("1.10250"), "v"), 1.1025);
   EXPECT_EQ(DecimalToDouble(std::string("1,5"), "v"), 15.0);
-  std::locale::global(std::locale::classic());
-  std::setlocale(LC_ALL, "C");
 }
 
 }  // namespace

@@ -20,12 +20,12 @@
 namespace {
 
 using k5test::LibraryCopy;
+using k5test::Err;
 using k5test::Narrow;
+using k5test::U16;
 
 constexpr int kBarTime = 1577120400;  // 2019-12-23 17:00:00 on the server clock
 constexpr const char16_t* kBarTimeText = u"2019-12-23T15:00:00Z";  // after InitTimeZoneInfo(2)
-
-std::u16string U16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
 // The book the sandbox serves for a request, as its own `book` command printed it when the
 // sandbox fixture started.
@@ -39,17 +39,6 @@ k5_mkview::BookPtr ExpectedBook(const std::string& file, const std::string& memb
 double Number(const std::optional<std::string>& text) {
   return k5_mkview::DecimalToDouble(text, "expected value");
 }
-
-// A caller's err buffer, refilled before every call as a caller must (a call that succeeds
-// hands it back empty, which leaves no room for the next text).
-struct Err {
-  std::u16string buffer;
-  char16_t* get() {
-    buffer.assign(4000, u' ');
-    return buffer.data();
-  }
-  std::u16string text() const { return std::u16string(buffer.c_str()); }
-};
 
 class AbiBooksTest : public ::testing::Test {
  protected:

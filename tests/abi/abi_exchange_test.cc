@@ -29,23 +29,13 @@
 namespace {
 
 using k5test::LibraryCopy;
+using k5test::Err;
 using k5test::Narrow;
+using k5test::U16;
 namespace deployment = k5_mkview::deployment;
 
 constexpr const char16_t* kPracticeServer = u"TERVIK-k5 Practice-2";
 constexpr const char16_t* kDevServer = u"TervikTest-NG Dev";
-
-std::u16string U16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
-
-// A caller's err buffer, refilled before every call as a caller must.
-struct Err {
-  std::u16string buffer;
-  char16_t* get() {
-    buffer.assign(4000, u' ');
-    return buffer.data();
-  }
-  std::u16string text() const { return std::u16string(buffer.c_str()); }
-};
 
 // One request as the sandbox logged it; header names in lower case.
 struct LoggedRequest {

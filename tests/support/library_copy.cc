@@ -43,4 +43,8 @@ std::string Narrow(const std::u16string& text) {
   return out;
 }
 
+std::u16string U16(const std::string& ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
+
 }  // namespace k5test

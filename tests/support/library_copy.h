@@ -40,6 +40,20 @@ class LibraryCopy {
 // For failure messages only: ASCII as it is, anything else as "?".
 std::string Narrow(const std::u16string& text);
 
+// An ASCII text as UTF-16.
+std::u16string U16(const std::string& ascii);
+
+// A caller's err buffer, refilled with spaces before every call as a caller must (a call that
+// succeeds hands it back empty, which leaves no room for the next text).
+struct Err {
+  std::u16string buffer;
+  char16_t* get() {
+    buffer.assign(4000, u' ');
+    return buffer.data();
+  }
+  std::u16string text() const { return std::u16string(buffer.c_str()); }
+};
+
 }  // namespace k5test
 
 #endif  // K5_MKVIEW_TESTS_SUPPORT_LIBRARY_COPY_H_
