@@ -785,6 +785,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             return self._reply(200, b"null", headers=extra)
         if exp == 2004:
             return self._reply(200, b'{"access_token": ', headers=extra)
+        if exp == 5200:
+            self.close_connection = True  # no reply at all
+            return None
         if exp == 2005:
             self.server.state.issue(env, "bom-token")
             return self._reply(200, b"\xef\xbb\xbf" + to_json({"access_token": "bom-token"}), headers=extra)

@@ -258,7 +258,12 @@ INSTANTIATE_TEST_SUITE_P(
                     "POST " + std::string(deployment::kPractice.host) + "/v1/oauth2/access_token" +
                         ": the token endpoint's reply holds no token response",
                     false},
-        FailureCase{"MalformedBody", 2004, "JSON reply is not valid: ", false}),
+        FailureCase{"MalformedBody", 2004, "JSON reply is not valid: ", false},
+        // No reply at all: what failed and where, and nothing of the form body.
+        FailureCase{"NoReply", 5200,
+                    "POST " + std::string(deployment::kPractice.host) +
+                        "/v1/oauth2/access_token failed",
+                    false}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 TEST_F(AbiExchangeTest, ErrorReplyIsCutToTheIncomingLengthOfErr) {
