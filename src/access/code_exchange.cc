@@ -150,7 +150,6 @@ std::string CodeExchange::RequestText(const std::string& requestString, const st
   HttpRequest request;
   request.method = method;
   request.url = requestString;
-  request.display = requestString;  // never the body: it may hold secrets
   request.headers = {{"Accept", "application/json"}};
   // No encoding is announced, so the body arrives as the server sent it.
   request.decode_content = false;

@@ -2,28 +2,18 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include <iterator>
 #include <string>
 
 #include "access/library_location.h"
 #include "common/failure.h"
-#include "common/utf.h"
+#include "common/windows_error.h"
 
 namespace k5_mkview {
 namespace {
 
 // The text of a system error code, with the code, in UTF-8.
 std::string SystemMessage(DWORD code) {
-  wchar_t text[512];
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                           code, 0, text, static_cast<DWORD>(std::size(text)), nullptr);
-  while (n > 0 && (text[n - 1] == L'\r' || text[n - 1] == L'\n' || text[n - 1] == L' ')) --n;
-  std::string message;
-  try {
-    message = Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text), n));
-  } catch (const Failure&) {
-    // A garbled system text must not hide the code.
-  }
+  std::string message = WindowsErrorDescription(code);
   return message + (message.empty() ? "" : " ") + "(error " + std::to_string(code) + ")";
 }
 

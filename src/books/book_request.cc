@@ -113,7 +113,6 @@ std::string BookRequests::MkViewRequest(const std::string& resource) {
 
   HttpRequest request;
   request.url = active->Host + resource;
-  request.display = request.url;
   request.headers = {{"Accept", "application/json"},
                      {"Authorization", "Bearer " + active->AccessToken.value_or("")}};
   request.decode_content = true;

@@ -14,7 +14,7 @@ void AcceptAnyServerCertificate() { accept_any_certificate.store(true); }
 bool AcceptsAnyServerCertificate() { return accept_any_certificate.load(); }
 
 std::string DescribeExchange(const HttpRequest& request) {
-  return request.method + " " + (request.display.empty() ? request.url : request.display);
+  return request.method + " " + request.url;
 }
 
 std::string DescribeErrorReply(const HttpRequest& request, const HttpResponse& response) {

@@ -18,9 +18,6 @@ struct HttpRequest {
   // Announce gzip and deflate and hand back the decoded body; otherwise nothing is announced and
   // the body comes back as sent.
   bool decode_content = false;
-  // For messages: the resource as the caller wants it named (never the query's secrets, never a
-  // header). Defaults to the URL.
-  std::string display;
 };
 
 struct HttpResponse {
@@ -53,7 +50,8 @@ HttpResponse SendHttpRequest(const HttpRequest& request);
 void AcceptAnyServerCertificate();
 bool AcceptsAnyServerCertificate();
 
-// "GET https://host/resource": the exchange as messages name it.
+// "GET https://host/resource": the exchange as messages name it. The URL holds no secret (the
+// token travels in a header, client secrets in the body), so it is named in full.
 std::string DescribeExchange(const HttpRequest& request);
 
 // "HTTP 404 Not Found from GET https://host/resource": the description of an error reply.

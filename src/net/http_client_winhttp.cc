@@ -7,11 +7,11 @@
 
 #include <cstdint>
 #include <limits>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "common/utf.h"
+#include "common/windows_error.h"
 #include "net/content_decoder.h"
 #include "net/http_client.h"
 
@@ -21,29 +21,17 @@ namespace {
 // Owns one WinHTTP handle.
 class InternetHandle {
  public:
-  InternetHandle() = default;
   explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
-  InternetHandle(InternetHandle&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
-  InternetHandle& operator=(InternetHandle&& other) noexcept {
-    if (this != &other) {
-      Close();
-      handle_ = other.handle_;
-      other.handle_ = nullptr;
-    }
-    return *this;
-  }
   InternetHandle(const InternetHandle&) = delete;
   InternetHandle& operator=(const InternetHandle&) = delete;
-  ~InternetHandle() { Close(); }
+  ~InternetHandle() {
+    if (handle_ != nullptr) WinHttpCloseHandle(handle_);
+  }
   HINTERNET get() const { return handle_; }
   explicit operator bool() const { return handle_ != nullptr; }
 
  private:
-  void Close() {
-    if (handle_ != nullptr) WinHttpCloseHandle(handle_);
-    handle_ = nullptr;
-  }
-  HINTERNET handle_ = nullptr;
+  HINTERNET handle_;
 };
 
 std::wstring Wide(const std::string& text) {
@@ -55,29 +43,10 @@ std::string Narrow(const wchar_t* text, std::size_t length) {
   return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text), length));
 }
 
-// "error 12029 (A connection with the server could not be established)": WinHTTP's codes have
-// their texts in winhttp.dll, not in the system's message table.
+// "WinHTTP error 12029 (A connection with the server could not be established)": WinHTTP's
+// codes have their texts in winhttp.dll, not in the system's message table.
 std::string DescribeError(DWORD code) {
-  wchar_t* text = nullptr;
-  DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS;
-  DWORD n = 0;
-  if (HMODULE winhttp = GetModuleHandleW(L"winhttp.dll"); winhttp != nullptr) {
-    n = FormatMessageW(flags | FORMAT_MESSAGE_FROM_HMODULE, winhttp, code, 0,
-                       reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  }
-  if (n == 0) {
-    n = FormatMessageW(flags | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, 0,
-                       reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  }
-  std::string message;
-  if (n > 0 && text != nullptr) {
-    message = Narrow(text, n);
-    while (!message.empty() && (message.back() == '\r' || message.back() == '\n' ||
-                                message.back() == ' ' || message.back() == '.')) {
-      message.pop_back();
-    }
-  }
-  if (text != nullptr) LocalFree(text);
+  std::string message = WindowsErrorDescription(code, L"winhttp.dll");
   std::string result = "WinHTTP error " + std::to_string(code);
   if (!message.empty()) result += " (" + message + ")";
   return result;
@@ -200,25 +169,25 @@ HttpResponse SendHttpRequest(const HttpRequest& request) {
   ContentDecoder decoder(Narrow(encoding.c_str(), encoding.size()));
 
   std::vector<char> chunk(8192);
-  for (;;) {
-    DWORD read = 0;
-    if (!WinHttpReadData(handle.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &read)) {
-      FailWithoutReply(request, "WinHttpReadData");
-    }
-    if (read == 0) break;
-    try {
-      decoder.Feed(std::string_view(chunk.data(), read), &response.body);
-    } catch (const Failure& e) {
-      throw HttpFailure(DescribeExchange(request) + " failed: " + e.message(), std::nullopt);
-    }
-    if (response.body.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
-      throw HttpFailure(DescribeExchange(request) + ": the reply is larger than 2147483647 bytes",
-                        std::nullopt);
-    }
-  }
   try {
+    for (;;) {
+      DWORD read = 0;
+      if (!WinHttpReadData(handle.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &read)) {
+        FailWithoutReply(request, "WinHttpReadData");
+      }
+      if (read == 0) break;
+      decoder.Feed(std::string_view(chunk.data(), read), &response.body);
+      if (response.body.size() >
+          static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+        throw HttpFailure(DescribeExchange(request) + ": the reply is larger than 2147483647 bytes",
+                          std::nullopt);
+      }
+    }
     decoder.Finish();
+  } catch (const HttpFailure&) {
+    throw;
   } catch (const Failure& e) {
+    // The decoder's failure, named with the exchange it broke.
     throw HttpFailure(DescribeExchange(request) + " failed: " + e.message(), std::nullopt);
   }
   return response;

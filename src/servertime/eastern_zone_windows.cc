@@ -15,6 +15,7 @@
 
 #include "common/failure.h"
 #include "common/utf.h"
+#include "common/windows_error.h"
 #include "servertime/eastern_zone.h"
 
 namespace k5_mkview {
@@ -34,15 +35,9 @@ std::string SystemText(const WCHAR* text, std::size_t capacity) {
 
 // "error <code>: <the system's description>".
 std::string ErrorText(DWORD code) {
-  WCHAR buffer[512];
-  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                code, 0, buffer, 512, nullptr);
-  while (length > 0 && (buffer[length - 1] == L'\r' || buffer[length - 1] == L'\n' ||
-                        buffer[length - 1] == L' ' || buffer[length - 1] == L'.')) {
-    --length;
-  }
+  std::string description = WindowsErrorDescription(code);
   std::string text = "error " + std::to_string(code);
-  if (length > 0) text += ": " + SystemText(buffer, length);
+  if (!description.empty()) text += ": " + description;
   return text;
 }
 
