@@ -128,6 +128,10 @@ k5_read_deployment("${K5_DEPLOYMENT_FILE_PATH}")
 # include() already makes the file a configure dependency; said here so that it stays one.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${K5_DEPLOYMENT_FILE_PATH}")
 message(STATUS "Deployment: ${K5_DEPLOYMENT_FILE_PATH}")
+# The deployment's name, which may be shown and put into file names where its values may not: the
+# file's name without folder and ".cmake" ("dev" for cmake/deployments/dev.cmake).
+get_filename_component(K5_DEPLOYMENT_NAME "${K5_DEPLOYMENT_FILE_PATH}" NAME)
+string(REGEX REPLACE "\\.cmake$" "" K5_DEPLOYMENT_NAME "${K5_DEPLOYMENT_NAME}")
 
 # The values as C++ literals for the header template.
 foreach(env IN LISTS K5_DEPLOYMENT_ENVIRONMENTS)

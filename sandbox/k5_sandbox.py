@@ -48,6 +48,10 @@ MAX_REQUEST_BODY = 1 << 20
 HANDSHAKE_TIMEOUT = 10.0
 IDLE_TIMEOUT = 60.0
 SLOW_DELAY = 2.0
+RESET_DELAY = 0.2  # lets a reply's first half reach the client before the reset discards the rest
+MAX_STREAM_BYTES = 1 << 30  # the most a sized fault sends or pads to
+STREAM_PIECE = 1 << 16
+BOMB_BYTES = 1 << 30  # what FAULT_BOMB inflates to
 START_TIMEOUT = 20.0
 STOP_TIMEOUT = 10.0
 READY_PREFIX = "k5 sandbox ready:"
@@ -456,6 +460,61 @@ BAD_GZIP = (b"\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff" + b"\xff\xfe\xfd\xfc"
             + hashlib.sha256(b"k5 sandbox bad gzip").digest() + b"\x00" * 8)
 
 
+_MiB = 1 << 20
+
+
+def gzip_bomb(decoded_size):
+    """A gzip stream that inflates to decoded_size zero bytes (a whole number of MiB). Deflating a
+    GiB takes seconds, so one MiB is deflated and its bytes repeated: after a full flush deflate
+    forgets everything it has seen, and every further MiB of zeros compresses to the same bytes.
+    The trailer's CRC and size are those of the whole."""
+    if decoded_size <= 0 or decoded_size % _MiB:
+        raise ValueError("decoded_size must be a positive multiple of 1 MiB")
+    block = bytes(_MiB)
+    c = zlib.compressobj(9, zlib.DEFLATED, 16 + 15)
+    first = c.compress(block) + c.flush(zlib.Z_FULL_FLUSH)
+    repeated = c.compress(block) + c.flush(zlib.Z_FULL_FLUSH)
+    last_block = c.flush()[:-8]  # the final empty block; the trailer follows
+    blocks = decoded_size // _MiB
+    crc = 0
+    for _ in range(blocks):
+        crc = zlib.crc32(block, crc)
+    return first + repeated * (blocks - 1) + last_block + struct.pack("<II", crc, decoded_size & 0xFFFFFFFF)
+
+
+_bomb_lock = threading.Lock()
+_bomb = None
+
+
+def _cached_bomb():
+    global _bomb
+    with _bomb_lock:  # built once per sandbox run, on first use
+        if _bomb is None:
+            _bomb = gzip_bomb(BOMB_BYTES)
+        return _bomb
+
+
+def padded_body(kind, instrument, time_text, size, encoding):
+    """The normal book followed by spaces up to exactly size bytes, in the given encoding (None:
+    as it is), or None if the book alone is longer. Encoded piece by piece, so a padding of a
+    gigabyte is never held whole."""
+    book = book_body(kind, instrument, time_text)
+    if size < len(book):
+        return None
+    if encoding is None:
+        return book + b" " * (size - len(book))
+    wbits = {"gzip": 16 + 15, "deflate": 15, "rawdeflate": -15}[encoding]
+    c = zlib.compressobj(6, zlib.DEFLATED, wbits)
+    parts = [c.compress(book)]
+    spaces = b" " * _MiB
+    left = size - len(book)
+    while left > 0:
+        parts.append(c.compress(spaces[:min(left, len(spaces))]))
+        left -= len(spaces)
+    parts.append(c.flush())
+    return b"".join(parts)
+
+
 # ---------------------------------------------------------------------------------------------
 # Shared state
 
@@ -467,6 +526,7 @@ class SandboxState:
         self.connections = {env: 0 for env in ENVIRONMENTS}
         self.requests = {env: 0 for env in ENVIRONMENTS}
         self._issued = {env: set() for env in ENVIRONMENTS}
+        self.refused_port = None  # a loopback port that refuses connections (FAULT_REFUSED)
         self._log = open(log_path, "w", encoding="ascii") if log_path else None
 
     def new_connection(self, env):
@@ -737,7 +797,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                     "bucketWidth": str(c["port_connections"]), "buckets": []}
             return self._json(200, {kind: book})
         if instrument.startswith("FAULT_"):
-            fault = _FAULTS.get(instrument[len("FAULT_"):])
+            name = instrument[len("FAULT_"):]
+            fault = _FAULTS.get(name) or _sized_fault(name)
             if fault is None:
                 return self._json(404, BAD_INSTRUMENT)
             return fault(self, c)
@@ -769,7 +830,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             return self._oauth(400, "invalid_grant", "code must be 32 characters 0-9a-f")
         if form.get("redirect_uri") != self.server.state.deployment["redirect_uri"]:
             return self._oauth(400, "invalid_grant", "redirect_uri does not match")
-        _, _, exp = struct.unpack("<dii", bytes.fromhex(code))
+        _, magic, exp = struct.unpack("<dii", bytes.fromhex(code))
         extra = [("Cache-Control", "no-store")]
         if exp == 401:
             return self._oauth(401, "invalid_client", "Client authentication failed")
@@ -785,6 +846,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             return self._reply(200, b"null", headers=extra)
         if exp == 2004:
             return self._reply(200, b'{"access_token": ', headers=extra)
+        if exp == 4130:
+            return _fault_chunked(min(max(magic, 0), MAX_STREAM_BYTES), status=400)(self, None)
         if exp == 5200:
             self.close_connection = True  # no reply at all
             return None
@@ -865,8 +928,106 @@ def _fault_cut(h, c):
     h.close_connection = True  # no "Connection: close": the drop must come as a surprise
 
 
+def _fault_cut_identity(h, c):
+    body = _normal_body(c)
+    h._reply(200, body, encoding=None, send_length=len(body) // 2)
+    h.close_connection = True
+
+
 def _fault_close(h, c):
     h.close_connection = True
+
+
+def _reset(h):
+    """Drops the connection with a TCP reset instead of an orderly close: with SO_LINGER 0,
+    close() discards whatever is unsent and answers with RST."""
+    with contextlib.suppress(OSError):
+        h.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    h.rfile.close()  # the reader holds a reference that would keep close() from closing
+    h.connection.close()
+    h.close_connection = True
+
+
+def _fault_reset_during(h, c):
+    enc = negotiate_encoding(h.headers.get("Accept-Encoding"))
+    body = _cached_body(c["kind"], c["instrument"], c["time"], enc)
+    h._reply(200, body, encoding=enc, send_length=len(body) // 2)
+    time.sleep(RESET_DELAY)
+    _reset(h)
+
+
+def _fault_refused(h, c):
+    location = f"https://127.0.0.1:{h.server.state.refused_port}/v3/instruments/EUR_USD/{c['kind']}"
+    h._reply(302, b"", headers=[("Location", location)])
+
+
+def _send_spaces(h, n, chunked):
+    piece = b" " * STREAM_PIECE
+    while n > 0:
+        k = min(n, len(piece))
+        h.wfile.write(b"%x\r\n%s\r\n" % (k, piece[:k]) if chunked else piece[:k])
+        n -= k
+    if chunked:
+        h.wfile.write(b"0\r\n\r\n")
+    h.wfile.flush()
+
+
+def _fault_length(n):
+    """Declares n bytes of spaces, then sends them (a client that refuses the length has hung up
+    long before)."""
+    def serve(h, c):
+        h.send_response(200)
+        h.send_header("Content-Type", "application/json")
+        h.send_header("Content-Length", str(n))
+        h.end_headers()
+        _send_spaces(h, min(n, MAX_STREAM_BYTES), chunked=False)
+        if n > MAX_STREAM_BYTES:
+            h.close_connection = True
+    return serve
+
+
+def _fault_chunked(n, status=200):
+    def serve(h, c):
+        h.send_response(status)
+        h.send_header("Content-Type", "application/json")
+        h.send_header("Transfer-Encoding", "chunked")
+        h.end_headers()
+        _send_spaces(h, n, chunked=True)
+    return serve
+
+
+def _fault_padded(n):
+    def serve(h, c):
+        enc = negotiate_encoding(h.headers.get("Accept-Encoding"))
+        key = (c["kind"], c["instrument"], c["time"], enc)
+        with _cache_lock:
+            body = _padded_cache.get(key)
+        if body is None:
+            body = padded_body(*key[:3], n, enc)
+            if body is None:
+                return h._json(404, BAD_INSTRUMENT)
+            with _cache_lock:  # the latest only: the next size asked for is usually another
+                _padded_cache.clear()
+                _padded_cache[key] = body
+        h._reply(200, body, encoding=enc)
+    return serve
+
+
+_padded_cache = {}
+_SIZED_FAULT = re.compile(r"(LENGTH|CHUNKED|PADDED)_([0-9]{1,19})")
+
+
+def _sized_fault(name):
+    """FAULT_LENGTH_<n>, FAULT_CHUNKED_<n>, FAULT_PADDED_<n>, or None for another name."""
+    m = _SIZED_FAULT.fullmatch(name)
+    if not m:
+        return None
+    kind, n = m.group(1), int(m.group(2))
+    if kind == "LENGTH":
+        return _fault_length(n)
+    if n > MAX_STREAM_BYTES:
+        return None
+    return _fault_chunked(n) if kind == "CHUNKED" else _fault_padded(n)
 
 
 def _fault_slow(h, c):
@@ -905,7 +1066,12 @@ _FAULTS = {
     "REDIRECT_LOOP": _fault_redirect(loop=True),
     "CUT": _fault_cut,
     "BADGZIP": lambda h, c: h._reply(200, BAD_GZIP, encoding="gzip"),
+    "CUT_IDENTITY": _fault_cut_identity,
     "CLOSE": _fault_close,
+    "RESET_BEFORE": lambda h, c: _reset(h),
+    "RESET_DURING": _fault_reset_during,
+    "REFUSED": _fault_refused,
+    "BOMB": lambda h, c: h._reply(200, _cached_bomb(), encoding="gzip"),
     "SLOW": _fault_slow,
     "GZIP": _fault_forced("gzip"),
     "DEFLATE": _fault_forced("deflate"),
@@ -927,9 +1093,15 @@ class Sandbox:
         self.state = SandboxState(deployment, log_path)
         self.servers = []
         self.threads = []
+        self.refusing = None
 
     def start(self):
         try:
+            # Bound but never listening: a connection to its port is refused, and while the
+            # sandbox runs no other program can take that port and answer.
+            self.refusing = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            self.refusing.bind(("127.0.0.1", 0))
+            self.state.refused_port = self.refusing.getsockname()[1]
             for env in ENVIRONMENTS:
                 port = self.deployment["envs"][env]["port"]
                 cert = "dev" if env == "dev" else "server"
@@ -967,6 +1139,9 @@ class Sandbox:
         for t in self.threads:
             t.join(timeout=5)
         self.servers, self.threads = [], []
+        if self.refusing is not None:
+            self.refusing.close()
+            self.refusing = None
         self.state.close()
 
 

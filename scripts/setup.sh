@@ -7,7 +7,8 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   libz-mingw-w64-dev zlib1g-dev
   libcurl4-openssl-dev rapidjson-dev libutfcpp-dev libhowardhinnant-date-dev tzdata
-  googletest libgtest-dev libbenchmark-dev
+  googletest libgtest-dev libbenchmark-dev nginx libsimdjson-dev
+  clang-16 libclang-rt-16-dev
   locales
   wine wine32:i386 wine64
 )

@@ -4,6 +4,11 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_C_COMPILER ${K5_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${K5_MINGW_TRIPLE}-g++-posix)
+# The DLL alone is compiled and linked by the win32-thread-model drivers, through this launcher
+# (src/CMakeLists.txt): the -posix runtime (winpthreads) keeps a thread handle, an event and a TLS
+# index per calling thread and per load that nothing frees at FreeLibrary. Tests and tools keep
+# the -posix drivers, which GoogleTest and std::thread need.
+set(K5_WIN32_THREAD_MODEL_LAUNCHER ${CMAKE_CURRENT_LIST_DIR}/win32-thread-model.sh)
 set(CMAKE_RC_COMPILER ${K5_MINGW_TRIPLE}-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/${K5_MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -113,16 +113,15 @@ std::string CodeExchange::AssembleCode(const double& open, std::int32_t magic, s
   return code;
 }
 
-std::optional<std::string> CodeExchange::InitializeCredentials(const std::string& server,
-                                                               const std::string& code) {
+std::string CodeExchange::InitializeCredentials(const std::string& server,
+                                               const std::string& code) {
   Environment env = Environments::ServerEnvironment(server);
-  std::optional<std::string> token = ExchangeCode(server, code);
+  std::string token = ExchangeCode(server, code);
   Environments::Activate(env, token);
   return token;
 }
 
-std::optional<std::string> CodeExchange::ExchangeCode(const std::string& server,
-                                                      const std::string& code) {
+std::string CodeExchange::ExchangeCode(const std::string& server, const std::string& code) {
   Environment env = Environments::ServerEnvironment(server);
   AccessDetails details = Environments::Details(env);
   // Dev servers present certificates that cannot be verified. By design the switch is
@@ -135,14 +134,20 @@ std::optional<std::string> CodeExchange::ExchangeCode(const std::string& server,
                     {"grant_type", "authorization_code"},
                     {"code", code},
                     {"redirect_uri", std::string(deployment::kRedirectUri)}};
-  std::optional<TokenResponse> reply = MakeRequest<TokenResponse>(url, "POST", params);
+  return TokenOf(MakeRequest<TokenResponse>(url, "POST", params), url);
+}
+
+std::string CodeExchange::TokenOf(std::optional<TokenResponse> reply, const std::string& url) {
   if (!reply) {
     // Named by method and URL only: the form body carries the client secret and the code.
     throw Failure("POST " + url +
                   ": the token endpoint's reply holds no token response (its body is empty or "
                   "null), so no access token was obtained");
   }
-  return std::move(reply->access_token);
+  // Activating the environment without a token would report success and then fail every book
+  // request with the service's authorization error; the caller should hear it here instead.
+  if (!reply->access_token) throw Failure("the token endpoint's reply holds no access_token");
+  return std::move(*reply->access_token);
 }
 
 std::string CodeExchange::RequestText(const std::string& requestString, const std::string& method,

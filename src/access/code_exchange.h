@@ -35,19 +35,22 @@ class CodeExchange {
 
   // Checks the server name (Failure "Unrecognized Server: " + server, before anything is sent),
   // obtains the token with ExchangeCode, then activates the server's environment with it and
-  // returns it. Absent when the reply had no access_token: the environment is then active with
-  // no token. Every failure leaves the active record and all tokens as they were.
-  static std::optional<std::string> InitializeCredentials(const std::string& server,
-                                                          const std::string& code);
+  // returns it. Every failure leaves the active record and all tokens as they were.
+  static std::string InitializeCredentials(const std::string& server, const std::string& code);
 
   // POSTs the environment's client credentials and `code` to its token endpoint and returns the
   // reply's access_token. For a Dev server it first turns server-certificate validation off for
   // the whole process, for good, also when the exchange then fails. Throws Failure with the
   // reply's body as the message for an error reply, Failure when a successful reply holds no
-  // value, the JSON reader's Failure for a reply that is not an object, and HttpFailure without a
-  // reply when none was obtained.
-  static std::optional<std::string> ExchangeCode(const std::string& server,
-                                                 const std::string& code);
+  // value, the JSON reader's Failure for a reply that is not an object, Failure (TokenOf) when its
+  // object has no access_token, and HttpFailure without a reply when none was obtained.
+  static std::string ExchangeCode(const std::string& server, const std::string& code);
+
+  // The access_token of a token endpoint's successful reply to POST `url`. Throws Failure "POST "
+  // + url + ": the token endpoint's reply holds no token response ..." when the reply held no
+  // value, and Failure "the token endpoint's reply holds no access_token" when its object has none
+  // (member missing or null). An empty text is a token like any other.
+  static std::string TokenOf(std::optional<TokenResponse> reply, const std::string& url);
 
   // Sends `method` to `requestString` with only the header "Accept: application/json" and, when
   // requestBodyParams holds an entry, the body CreateParamString(requestBodyParams) as UTF-8;

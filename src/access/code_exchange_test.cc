@@ -176,6 +176,47 @@ INSTANTIATE_TEST_SUITE_P(
                   "JSON reply: an array where the text 'access_token' is expected"}),
     [](const ::testing::TestParamInfo<ReplyCase>& info) { return std::string(info.param.name); });
 
+struct TokenCase {
+  const char* name;
+  const char* reply;                 // the body of a successful reply
+  std::optional<std::string> token;  // its token, or nothing when it must fail
+  std::string message;               // the failure's message, then
+};
+
+void PrintTo(const TokenCase& c, std::ostream* out) { *out << c.name; }
+
+class TokenOfTest : public ::testing::TestWithParam<TokenCase> {};
+
+// A successful reply without a token must fail rather than activate an environment with none.
+TEST_P(TokenOfTest, TakesTheTokenOrFails) {
+  const TokenCase& c = GetParam();
+  const std::string url = "https://localhost:47844/v1/oauth2/access_token";
+  try {
+    std::string token = CodeExchange::TokenOf(TokenResponse::FromJson(c.reply), url);
+    EXPECT_EQ(std::optional<std::string>(token), c.token);
+  } catch (const Failure& e) {
+    EXPECT_EQ(c.token, std::nullopt) << e.message();
+    EXPECT_EQ(e.message(), c.message);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, TokenOfTest,
+    ::testing::Values(
+        TokenCase{"Token", R"({"access_token":"abc","token_type":"Bearer"})", "abc", ""},
+        TokenCase{"EmptyToken", R"({"access_token":""})", "", ""},
+        TokenCase{"NoToken", R"({"token_type":"Bearer"})", std::nullopt,
+                  "the token endpoint's reply holds no access_token"},
+        TokenCase{"NullToken", R"({"access_token":null,"token_type":"Bearer"})", std::nullopt,
+                  "the token endpoint's reply holds no access_token"},
+        TokenCase{"OnlyANestedToken", R"({"x":{"access_token":"inner"}})", std::nullopt,
+                  "the token endpoint's reply holds no access_token"},
+        TokenCase{"NoValue", " null ", std::nullopt,
+                  "POST https://localhost:47844/v1/oauth2/access_token: the token endpoint's "
+                  "reply holds no token response (its body is empty or null), so no access "
+                  "token was obtained"}),
+    [](const ::testing::TestParamInfo<TokenCase>& info) { return std::string(info.param.name); });
+
 TEST(CodeExchangeTest, UnknownServerFailsBeforeAnythingIsSentOrSwitched) {
   Environments::ResetForTesting();
   for (const char* server : {"TervikTest-NG dev", "TervikTest-NG Dev "}) {

@@ -1,14 +1,13 @@
 #include "access/environments.h"
 
 #include <array>
-#include <atomic>
 #include <cstddef>
-#include <mutex>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
 
 #include "common/failure.h"
+#include "common/mutex.h"
 #include "deployment_config.h"
 
 namespace k5_mkview {
@@ -32,12 +31,18 @@ struct State {
 
   // Taken by whoever changes a token or the active record, and by Details() to copy a record.
   // Readers of `access` never take it.
-  std::mutex writers;
+  Mutex writers;
   // Indexed by Environment. The tokens are GUARDED_BY(writers); the other fields never change.
   std::array<AccessDetails, kEnvironmentCount> envs;
-  // Replaced whole under `writers`, read without a lock: a reader's one load yields a matching
-  // (Host, AccessToken) pair.
-  std::atomic<std::shared_ptr<const AccessSnapshot>> access;
+
+  // Held only to copy or replace the pointer `access`, never while a snapshot is built or used,
+  // so a book request waits at most for another thread's pointer copy. Not
+  // std::atomic<std::shared_ptr>: GCC 12's load() ends its spin lock with a relaxed store, so a
+  // reader's read of the pointer is not ordered before the next writer's store (a data race that
+  // ThreadSanitizer reports in the stress test); a mutex orders both ways on every target.
+  Mutex access_lock;
+  // Replaced whole, so a reader's one copy yields a matching (Host, AccessToken) pair.
+  std::shared_ptr<const AccessSnapshot> access;  // GUARDED_BY(access_lock)
 };
 
 State& TheState() {
@@ -93,27 +98,34 @@ Environment Environments::ServerEnvironment(const std::string& server) {
 
 AccessDetails Environments::Details(Environment env) {
   State& state = TheState();
-  std::lock_guard<std::mutex> lock(state.writers);
+  MutexLock lock(state.writers);
   return state.envs.at(Index(env));
 }
 
-std::shared_ptr<const AccessSnapshot> Environments::access() { return TheState().access.load(); }
+std::shared_ptr<const AccessSnapshot> Environments::access() {
+  State& state = TheState();
+  MutexLock lock(state.access_lock);
+  return state.access;
+}
 
 void Environments::Activate(Environment env, std::optional<std::string> token) {
   State& state = TheState();
-  std::lock_guard<std::mutex> lock(state.writers);
+  MutexLock lock(state.writers);
   AccessDetails& record = state.envs.at(Index(env));
   // Everything that can fail comes first, so a failure leaves the record and `access` as they were.
   auto snapshot = std::make_shared<const AccessSnapshot>(AccessSnapshot{env, record.Host, token});
   record.AccessToken = std::move(token);
-  state.access.store(std::move(snapshot));
+  // The old snapshot is released after the lock, by its last holder: a reader never waits for it.
+  MutexLock access_lock(state.access_lock);
+  state.access.swap(snapshot);
 }
 
 void Environments::ResetForTesting() {
   State& state = TheState();
-  std::lock_guard<std::mutex> lock(state.writers);
+  MutexLock lock(state.writers);
   for (AccessDetails& record : state.envs) record.AccessToken.reset();
-  state.access.store(nullptr);
+  MutexLock access_lock(state.access_lock);
+  state.access.reset();
 }
 
 }  // namespace k5_mkview

@@ -44,7 +44,7 @@ class Environments {
   // A copy of the record of `env` in `envs`, its current token included.
   static AccessDetails Details(Environment env);
 
-  // The active record: null until the first successful initialisation. One load gives a
+  // The active record: null until the first successful initialisation. One call gives a
   // consistent pair; a later Activate does not change a snapshot already taken.
   static std::shared_ptr<const AccessSnapshot> access();
 

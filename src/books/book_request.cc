@@ -1,7 +1,10 @@
 #include "books/book_request.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "access/environments.h"
 #include "common/failure.h"
@@ -38,36 +41,52 @@ void RequireHeaderSafe(const std::optional<std::string>& token) {
   }
 }
 
+// The size of the last book reply's body, the next request's hint.
+std::atomic<std::size_t> last_body_size{0};
+
+bool HasByteAbove7F(std::string_view text) {
+  constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+  std::uint64_t any = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    any |= word;
+  }
+  for (; i < text.size(); ++i) any |= static_cast<unsigned char>(text[i]);
+  return (any & kHighBits) != 0;
+}
+
 }  // namespace
 
-int BookRequests::OrderBook(const std::string& instrument, std::int32_t mt4Time, char16_t* err) {
+int BookRequests::OrderBook(const std::string& instrument, std::int32_t mt4Time, ErrText& err) {
   std::optional<BookEnvelope> envelope = orderBookRequest(instrument, mt4Time, err);
   if (!envelope) return -1;
   return Cache::addOrderBook(std::move(envelope->book));
 }
 
 int BookRequests::PositionBook(const std::string& instrument, std::int32_t mt4Time,
-                               char16_t* err) {
+                               ErrText& err) {
   std::optional<BookEnvelope> envelope = positionBookRequest(instrument, mt4Time, err);
   if (!envelope) return -1;
   return Cache::addPositionBook(std::move(envelope->book));
 }
 
 std::optional<BookEnvelope> BookRequests::orderBookRequest(const std::string& instrument,
-                                                           std::int32_t mt4Time, char16_t* err) {
+                                                           std::int32_t mt4Time, ErrText& err) {
   return BookRequest(instrument, orderBookSuffix, "orderBook", mt4Time, err);
 }
 
 std::optional<BookEnvelope> BookRequests::positionBookRequest(const std::string& instrument,
                                                               std::int32_t mt4Time,
-                                                              char16_t* err) {
+                                                              ErrText& err) {
   return BookRequest(instrument, positionBookSuffix, "positionBook", mt4Time, err);
 }
 
 std::optional<BookEnvelope> BookRequests::BookRequest(const std::string& instrument,
                                                       std::string_view suffix,
                                                       std::string_view member,
-                                                      std::int32_t mt4Time, char16_t* err) {
+                                                      std::int32_t mt4Time, ErrText& err) {
   std::optional<std::string> time;
   if (mt4Time != 0) time = TimeUtil::ToServerDateString(mt4Time);
   std::string normalized = NormalizeInstrument(instrument);
@@ -78,10 +97,10 @@ std::optional<BookEnvelope> BookRequests::BookRequest(const std::string& instrum
     body = MkViewRequest(resource);
   } catch (const HttpFailure& e) {
     if (!e.reply()) throw;
-    StringUtil::writeWebException(e, err);
+    StringUtil::writeWebException(e, err.ForWriting());
     return std::nullopt;
   }
-  return ReadBookEnvelope(body, member);
+  return ReadBookEnvelopeInPlace(body, member);
 }
 
 std::string BookRequests::NormalizeInstrument(const std::string& instrument) {
@@ -116,16 +135,24 @@ std::string BookRequests::MkViewRequest(const std::string& resource) {
   request.headers = {{"Accept", "application/json"},
                      {"Authorization", "Bearer " + active->AccessToken.value_or("")}};
   request.decode_content = true;
+  // Books of one terminal keep their size from one request to the next: the last body's size,
+  // with room to grow, spares growing a large body by copying (and the heap's churn with it).
+  request.body_size_hint = last_body_size.load(std::memory_order_relaxed);
+  request.body_size_hint += request.body_size_hint / 8;
   HttpResponse response = SendHttpRequest(request);
   if (response.status >= 300) {
     std::string description = DescribeErrorReply(request, response);
     throw HttpFailure(description, std::move(response));
   }
+  last_body_size.store(response.body.size(), std::memory_order_relaxed);
   // The body is read as 7-bit text: each byte above 0x7F becomes "?". In place, so a large book
-  // is not held twice.
+  // is not held twice; and replies are nearly always ASCII already, so a quick look at whole
+  // words (which the compiler vectorises) spares the byte-by-byte pass.
   std::string& body = response.body;
-  for (char& c : body) {
-    if (static_cast<unsigned char>(c) > 0x7F) c = '?';
+  if (HasByteAbove7F(body)) {
+    for (char& c : body) {
+      if (static_cast<unsigned char>(c) > 0x7F) c = '?';
+    }
   }
   return std::move(body);
 }

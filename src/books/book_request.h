@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "books/book_reply.h"
+#include "exports/string_util.h"
 
 namespace k5_mkview {
 
@@ -16,20 +17,20 @@ class BookRequests {
   // The work of the exports OrderBook and PositionBook: fetch, store, return the new handle; -1
   // when nothing was stored (after an error reply, whose body and description are then in err,
   // or a body that held no envelope). Other failures throw.
-  static int OrderBook(const std::string& instrument, std::int32_t mt4Time, char16_t* err);
-  static int PositionBook(const std::string& instrument, std::int32_t mt4Time, char16_t* err);
+  static int OrderBook(const std::string& instrument, std::int32_t mt4Time, ErrText& err);
+  static int PositionBook(const std::string& instrument, std::int32_t mt4Time, ErrText& err);
 
   static std::optional<BookEnvelope> orderBookRequest(const std::string& instrument,
-                                                      std::int32_t mt4Time, char16_t* err);
+                                                      std::int32_t mt4Time, ErrText& err);
   static std::optional<BookEnvelope> positionBookRequest(const std::string& instrument,
-                                                         std::int32_t mt4Time, char16_t* err);
+                                                         std::int32_t mt4Time, ErrText& err);
 
   // Shared by both kinds: `suffix` is "/orderBook" or "/positionBook", `member` the envelope's
   // book member. Writes an error reply into err and returns nothing; returns nothing for a body
   // without an envelope; throws every other failure.
   static std::optional<BookEnvelope> BookRequest(const std::string& instrument,
                                                  std::string_view suffix, std::string_view member,
-                                                 std::int32_t mt4Time, char16_t* err);
+                                                 std::int32_t mt4Time, ErrText& err);
 
   // EURUSD becomes EUR_USD: "_" before the last three characters, unless the name has one.
   // Throws Failure for a name shorter than three characters without "_".

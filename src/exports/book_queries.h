@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "exports/string_util.h"
 #include "store/book.h"
 
 namespace k5_mkview {
@@ -14,15 +15,15 @@ namespace k5_mkview {
 class BookQueries {
  public:
   // The number of buckets, or -1 with "Invalid refnum passed in <refnum>" in err.
-  static int BookSz(std::int32_t refnum, const BookPtr& book, char16_t* err);
+  static int BookSz(std::int32_t refnum, const BookPtr& book, ErrText& err);
 
   // Fills element i of the three arrays from bucket i, for i below both arrSz and the bucket count.
   static void BookData(std::int32_t refnum, const BookPtr& book, double* shortCounts,
-                       double* longCounts, double* prices, int arrSz, char16_t* err);
+                       double* longCounts, double* prices, int arrSz, ErrText& err);
 
   // With arrSz exactly 1: bucketWidth[0], price[0], then the time and instrument texts.
   static void MetaData(std::int32_t refnum, const BookPtr& book, double* bucketWidth, double* price,
-                       int arrSz, char16_t* time, char16_t* instrument, char16_t* err);
+                       int arrSz, char16_t* time, char16_t* instrument, ErrText& err);
 };
 
 }  // namespace k5_mkview

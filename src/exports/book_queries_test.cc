@@ -18,13 +18,14 @@ std::shared_ptr<Book> MakeBook(int n) {
   auto book = std::make_shared<Book>();
   book->buckets.emplace();
   for (int i = 0; i < n; ++i) {
-    book->buckets->push_back(Bucket{std::to_string(i / 10.0), std::to_string(i / 100.0),
-                                    std::to_string(1.1 + i / 10000.0)});
+    book->buckets->push_back(Bucket{book->AddText(std::to_string(i / 10.0)),
+                                    book->AddText(std::to_string(i / 100.0)),
+                                    book->AddText(std::to_string(1.1 + i / 10000.0))});
   }
-  book->bucketWidth = "0.0005";
-  book->price = "1.10250";
-  book->time = "2019-12-23T15:00:00Z";
-  book->instrument = "EUR_USD";
+  book->bucketWidth = book->AddText("0.0005");
+  book->price = book->AddText("1.10250");
+  book->time = book->AddText("2019-12-23T15:00:00Z");
+  book->instrument = book->AddText("EUR_USD");
   return book;
 }
 
@@ -37,9 +38,10 @@ std::u16string Err(std::size_t capacity = 100) { return std::u16string(capacity,
 
 TEST(BookSzTest, CountsBucketsOrReportsUnknownHandle) {
   std::u16string err = Err();
-  EXPECT_EQ(BookQueries::BookSz(4, MakeBook(40), err.data()), 40);
-  EXPECT_EQ(BookQueries::BookSz(4, MakeBook(0), err.data()), 0);
-  EXPECT_EQ(BookQueries::BookSz(4, nullptr, err.data()), -1);
+  ErrText text(err.data());
+  EXPECT_EQ(BookQueries::BookSz(4, MakeBook(40), text), 40);
+  EXPECT_EQ(BookQueries::BookSz(4, MakeBook(0), text), 0);
+  EXPECT_EQ(BookQueries::BookSz(4, nullptr, text), -1);
   EXPECT_EQ(std::u16string(err.c_str()), u"Invalid refnum passed in 4");
 }
 
@@ -47,7 +49,8 @@ TEST(BookSzTest, AbsentBucketListFails) {
   auto book = MakeBook(1);
   book->buckets.reset();
   std::u16string err = Err();
-  EXPECT_THROW(BookQueries::BookSz(1, book, err.data()), Failure);
+  ErrText text(err.data());
+  EXPECT_THROW(BookQueries::BookSz(1, book, text), Failure);
 }
 
 struct DataCase {
@@ -63,8 +66,9 @@ TEST_P(BookDataTest, FillsTheFirstMinElementsAndLeavesTheRest) {
   const DataCase& c = GetParam();
   Arrays a(c.array_len);
   std::u16string err = Err();
+  ErrText text(err.data());
   BookQueries::BookData(1, MakeBook(c.buckets), a.shorts.data(), a.longs.data(), a.prices.data(),
-                        c.arrSz, err.data());
+                        c.arrSz, text);
   for (int i = 0; i < c.array_len; ++i) {
     if (i < c.filled) {
       EXPECT_DOUBLE_EQ(a.shorts[i], i / 10.0) << i;
@@ -87,8 +91,8 @@ INSTANTIATE_TEST_SUITE_P(Sizes, BookDataTest,
 TEST(BookDataTest, UnknownHandleWritesTextAndLeavesArrays) {
   Arrays a(3);
   std::u16string err = Err();
-  BookQueries::BookData(7, nullptr, a.shorts.data(), a.longs.data(), a.prices.data(), 3,
-                        err.data());
+  ErrText text(err.data());
+  BookQueries::BookData(7, nullptr, a.shorts.data(), a.longs.data(), a.prices.data(), 3, text);
   EXPECT_EQ(std::u16string(err.c_str()), u"Invalid refnum passed in 7");
   EXPECT_EQ(a.shorts, std::vector<double>(3, kUntouched));
 }
@@ -97,10 +101,11 @@ TEST(BookDataTest, AbsentBucketListFailsWhateverArrSz) {
   auto book = MakeBook(1);
   book->buckets.reset();
   std::u16string err = Err();
+  ErrText text(err.data());
   for (int arrSz : {0, 1, 5}) {
     Arrays a(5);
     EXPECT_THROW(BookQueries::BookData(1, book, a.shorts.data(), a.longs.data(), a.prices.data(),
-                                       arrSz, err.data()),
+                                       arrSz, text),
                  Failure);
     EXPECT_EQ(a.shorts, std::vector<double>(5, kUntouched));
   }
@@ -108,14 +113,15 @@ TEST(BookDataTest, AbsentBucketListFailsWhateverArrSz) {
 
 TEST(BookDataTest, BadNumberFailsAtThatValueKeepingWhatWasWritten) {
   auto book = MakeBook(3);
-  (*book->buckets)[1].longCountPercent = "1.10x";
+  (*book->buckets)[1].longCountPercent = book->AddText("1.10x");
   Arrays a(3);
   std::u16string err = Err();
-  EXPECT_THROW(BookQueries::BookData(1, book, a.shorts.data(), a.longs.data(), a.prices.data(), 3,
-                                     err.data()),
-               Failure);
-  EXPECT_DOUBLE_EQ(a.prices[0], 1.1);       // bucket 0 done
-  EXPECT_DOUBLE_EQ(a.shorts[1], 0.1);       // bucket 1's short before the bad long
+  ErrText text(err.data());
+  EXPECT_THROW(
+      BookQueries::BookData(1, book, a.shorts.data(), a.longs.data(), a.prices.data(), 3, text),
+      Failure);
+  EXPECT_DOUBLE_EQ(a.prices[0], 1.1);  // bucket 0 done
+  EXPECT_DOUBLE_EQ(a.shorts[1], 0.1);  // bucket 1's short before the bad long
   EXPECT_EQ(a.longs[1], kUntouched);
   EXPECT_EQ(a.prices[1], kUntouched);
 }
@@ -125,19 +131,19 @@ TEST(BookDataTest, AbsentBucketValuesReadAsZero) {
   (*book->buckets)[0] = Bucket{};
   Arrays a(1);
   std::u16string err = Err();
-  BookQueries::BookData(1, book, a.shorts.data(), a.longs.data(), a.prices.data(), 1, err.data());
+  ErrText text(err.data());
+  BookQueries::BookData(1, book, a.shorts.data(), a.longs.data(), a.prices.data(), 1, text);
   EXPECT_EQ(a.shorts[0], 0.0);
   EXPECT_EQ(a.prices[0], 0.0);
 }
 
 TEST(BookDataTest, NullArrayWithElementsToFillFails) {
   std::u16string err = Err();
+  ErrText text(err.data());
   std::vector<double> one(1);
-  EXPECT_THROW(BookQueries::BookData(1, MakeBook(1), nullptr, one.data(), one.data(), 1,
-                                     err.data()),
+  EXPECT_THROW(BookQueries::BookData(1, MakeBook(1), nullptr, one.data(), one.data(), 1, text),
                Failure);
-  EXPECT_NO_THROW(
-      BookQueries::BookData(1, MakeBook(1), nullptr, nullptr, nullptr, 0, err.data()));
+  EXPECT_NO_THROW(BookQueries::BookData(1, MakeBook(1), nullptr, nullptr, nullptr, 0, text));
 }
 
 struct MetaOutputs {
@@ -146,8 +152,9 @@ struct MetaOutputs {
   std::u16string instrument = std::u16string(40, u' ');
   std::u16string err = Err();
   void Call(std::int32_t refnum, const BookPtr& book, int arrSz) {
+    ErrText text(err.data());
     BookQueries::MetaData(refnum, book, &width, &price, arrSz, time.data(), instrument.data(),
-                          err.data());
+                          text);
   }
 };
 
@@ -196,7 +203,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(MetaDataTest, AbsentTimeFailsAfterTheNumbers) {
   auto book = MakeBook(2);
-  book->time.reset();
+  book->time = TextRef{};
   MetaOutputs out;
   EXPECT_THROW(out.Call(3, book, 1), Failure);
   EXPECT_EQ(out.width, 0.0005);
@@ -207,7 +214,7 @@ TEST(MetaDataTest, AbsentTimeFailsAfterTheNumbers) {
 
 TEST(MetaDataTest, AbsentInstrumentFailsAfterTheTime) {
   auto book = MakeBook(2);
-  book->instrument.reset();
+  book->instrument = TextRef{};
   MetaOutputs out;
   EXPECT_THROW(out.Call(3, book, 1), Failure);
   EXPECT_EQ(std::u16string(out.time.c_str()), u"2019-12-23T15:00:00Z");

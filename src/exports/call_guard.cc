@@ -8,7 +8,8 @@
 
 namespace k5_mkview {
 
-void WriteCurrentException(char16_t* err) noexcept {
+void WriteCurrentException(ErrText& text) noexcept {
+  char16_t* err = text.ForWriting();
   try {
     try {
       throw;

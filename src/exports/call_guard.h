@@ -1,9 +1,7 @@
 #ifndef K5_MKVIEW_EXPORTS_CALL_GUARD_H_
 #define K5_MKVIEW_EXPORTS_CALL_GUARD_H_
 
-#include <optional>
-#include <string>
-#include <string_view>
+#include <type_traits>
 
 #include "exports/string_util.h"
 
@@ -11,35 +9,45 @@ namespace k5_mkview {
 
 // Writes the exception being handled into err (message, line feed, trace). Call only inside a
 // catch block. Never throws: if even that fails, err is left as it is.
-void WriteCurrentException(char16_t* err) noexcept;
+void WriteCurrentException(ErrText& err) noexcept;
 
 namespace internal {
 
-// Runs work inside the guard; returns whether it finished without a failure.
+// Runs work inside the guard; returns whether it finished without a failure. Work that writes
+// into err takes the ErrText: it must write through it (ErrText::ForWriting).
 template <typename Work>
 bool RunGuarded(char16_t* err, Work& work) noexcept {
-  // The entry content decides at the end whether err comes back empty.
-  std::optional<std::u16string> entry;
+  ErrText text(err);
   bool ok = true;
   try {
-    if (err != nullptr) entry.emplace(err);
-    work();
+    if constexpr (std::is_invocable_v<Work&, ErrText&>) {
+      work(text);
+    } else {
+      work();
+    }
   } catch (...) {
     ok = false;
-    WriteCurrentException(err);
+    WriteCurrentException(text);
   }
-  if (entry && *entry == std::u16string_view(err)) StringUtil::clearString(err);
+  text.Finish();  // err comes back empty when it holds what it held on entry
   return ok;
 }
 
 }  // namespace internal
 
-// Runs an int-returning piece of work; returns its result, or defaultVal when it failed. No failure
-// of any kind leaves this call: it is written into err instead.
+// Runs an int-returning piece of work, called with no argument or with the call's ErrText;
+// returns its result, or defaultVal when it failed. No failure of any kind leaves this call: it is
+// written into err instead.
 template <typename Work>
 int IntWrapper(Work&& work, char16_t* err, int defaultVal) noexcept {
   int result = defaultVal;
-  auto run = [&] { result = work(); };
+  auto run = [&](ErrText& text) {
+    if constexpr (std::is_invocable_v<Work&, ErrText&>) {
+      result = work(text);
+    } else {
+      result = work();
+    }
+  };
   return internal::RunGuarded(err, run) ? result : defaultVal;
 }
 

@@ -16,7 +16,7 @@ namespace {
 struct GuardCase {
   const char* name;
   std::u16string err_on_entry;
-  std::function<int(char16_t*)> work;
+  std::function<int(ErrText&)> work;  // writes into err through the ErrText, as the core does
   int expected_result;
   std::u16string expected_err_prefix;  // what err must start with
   bool err_empty;                      // err must come back empty
@@ -30,7 +30,7 @@ TEST_P(CallGuardTest, ResultAndErrorText) {
   storage.push_back(u'\0');
   storage.append(4, u'#');
   char16_t* err = storage.data();
-  int result = IntWrapper([&] { return c.work(err); }, err, -1);
+  int result = IntWrapper([&](ErrText& text) { return c.work(text); }, err, -1);
   EXPECT_EQ(result, c.expected_result);
   std::u16string text(err);
   if (c.err_empty) {
@@ -46,48 +46,49 @@ const std::u16string k200Spaces(200, u' ');
 INSTANTIATE_TEST_SUITE_P(
     Cases, CallGuardTest,
     ::testing::Values(
-        GuardCase{"SuccessEmptiesErr", k200Spaces, [](char16_t*) { return 7; }, 7, u"", true},
+        GuardCase{"SuccessEmptiesErr", k200Spaces, [](ErrText&) { return 7; }, 7, u"", true},
         GuardCase{"FailureCutToTenUnits", std::u16string(10, u' '),
-                  [](char16_t*) -> int {
+                  [](ErrText&) -> int {
                     throw Failure("a failure whose message is sixty characters long, give or take");
                   },
                   -1, u"a failure ", false},
         GuardCase{"FailureMessageLineFeedTrace", k200Spaces,
-                  [](char16_t*) -> int { throw Failure("bad"); }, -1, u"bad\nat ", false},
+                  [](ErrText&) -> int { throw Failure("bad"); }, -1, u"bad\nat ", false},
         GuardCase{"FailureAfterPartialWork", k200Spaces,
-                  [](char16_t* err) -> int {
-                    StringUtil::writeString("partial", err);
+                  [](ErrText& err) -> int {
+                    StringUtil::writeString("partial", err.ForWriting());
                     throw Failure("late");
                   },
                   -1, u"late\n", false},
         GuardCase{"WorkWritesTheEntryTextBack", u"Invalid refnum passed in 5",
-                  [](char16_t* err) {
-                    StringUtil::writeString("Invalid refnum passed in 5", err);
+                  [](ErrText& err) {
+                    StringUtil::writeString("Invalid refnum passed in 5", err.ForWriting());
                     return -1;
                   },
                   -1, u"", true},
         GuardCase{"WorkWritesTextAndSucceeds", k200Spaces,
-                  [](char16_t* err) {
-                    StringUtil::writeString("note", err);
+                  [](ErrText& err) {
+                    StringUtil::writeString("note", err.ForWriting());
                     return 3;
                   },
                   3, u"note", false},
         GuardCase{"EmptyErrStaysEmptyOnFailure", u"",
-                  [](char16_t*) -> int { throw Failure("unseen"); }, -1, u"", true},
-        GuardCase{"BadAlloc", k200Spaces, [](char16_t*) -> int { throw std::bad_alloc(); }, -1,
+                  [](ErrText&) -> int { throw Failure("unseen"); }, -1, u"", true},
+        GuardCase{"BadAlloc", k200Spaces, [](ErrText&) -> int { throw std::bad_alloc(); }, -1,
                   u"out of memory\n", false},
         GuardCase{"StandardException", k200Spaces,
-                  [](char16_t*) -> int { throw std::runtime_error("runtime"); }, -1,
+                  [](ErrText&) -> int { throw std::runtime_error("runtime"); }, -1,
                   u"runtime\n", false},
-        GuardCase{"ForeignType", k200Spaces, [](char16_t*) -> int { throw 42; }, -1,
+        GuardCase{"ForeignType", k200Spaces, [](ErrText&) -> int { throw 42; }, -1,
                   u"unknown failure\n", false},
         GuardCase{"ErrIdenticalAfterFailureIsEmptied", u"same",
-                  [](char16_t*) -> int { throw Failure("same-but-longer"); }, -1, u"", true}),
+                  [](ErrText&) -> int { throw Failure("same-but-longer"); }, -1, u"", true}),
     [](const ::testing::TestParamInfo<GuardCase>& info) { return std::string(info.param.name); });
 
 TEST(CallGuardTest, LetterCaseCountsWhenComparingWithTheEntryText) {
   std::u16string storage = u"SAME";
-  VoidWrapper([&] { StringUtil::writeString("same", storage.data()); }, storage.data());
+  VoidWrapper([&](ErrText& err) { StringUtil::writeString("same", err.ForWriting()); },
+              storage.data());
   EXPECT_EQ(std::u16string(storage.c_str()), u"same");
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <string>
 #include <system_error>
 
 #include "common/failure.h"
@@ -47,9 +48,10 @@ bool IsTooLarge(std::string_view number) {
 
 }  // namespace
 
-double DecimalToDouble(const std::optional<std::string>& text, std::string_view what) {
-  if (!text) return 0.0;
-  std::string_view s = *text;
+namespace internal {
+
+double CheckedDecimalToDouble(std::string_view text, std::string_view what) {
+  std::string_view s = text;
   while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
   while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
 
@@ -62,11 +64,11 @@ double DecimalToDouble(const std::optional<std::string>& text, std::string_view 
     if (s[i] == '-') digits += '-';
     ++i;
   }
-  if (i >= s.size() || !(IsDigit(s[i]) || s[i] == '.')) Reject(what, *text, "not a decimal number");
+  if (i >= s.size() || !(IsDigit(s[i]) || s[i] == '.')) Reject(what, text, "not a decimal number");
   for (; i < s.size() && (IsDigit(s[i]) || s[i] == ','); ++i) {
     if (s[i] == ',') {
       bool between_digits = i > 0 && IsDigit(s[i - 1]) && i + 1 < s.size() && IsDigit(s[i + 1]);
-      if (!between_digits) Reject(what, *text, "not a decimal number");
+      if (!between_digits) Reject(what, text, "not a decimal number");
       continue;
     }
     digits += s[i];
@@ -77,14 +79,20 @@ double DecimalToDouble(const std::optional<std::string>& text, std::string_view 
   const char* first = digits.data();
   const char* last = digits.data() + digits.size();
   auto [end, ec] = std::from_chars(first, last, value, std::chars_format::general);
+  // Whole text first: an out-of-range number says only that its leading part is a number, and
+  // "1e-400x" must not pass as zero.
+  if (end != last || (ec != std::errc() && ec != std::errc::result_out_of_range)) {
+    Reject(what, text, "not a decimal number");
+  }
   if (ec == std::errc::result_out_of_range) {
     // A value too small for a double is zero, not a failure; only magnitudes beyond its range fail.
     if (!IsTooLarge(digits)) return digits.front() == '-' ? -0.0 : 0.0;
-    Reject(what, *text, "beyond the range of a double");
+    Reject(what, text, "beyond the range of a double");
   }
-  if (ec != std::errc() || end != last) Reject(what, *text, "not a decimal number");
-  if (!std::isfinite(value)) Reject(what, *text, "beyond the range of a double");
+  if (!std::isfinite(value)) Reject(what, text, "beyond the range of a double");
   return value;
 }
+
+}  // namespace internal
 
 }  // namespace k5_mkview

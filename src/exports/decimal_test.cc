@@ -46,7 +46,9 @@ INSTANTIATE_TEST_SUITE_P(Texts, DecimalBadTest,
                          ::testing::Values("", "   ", "abc", "1.10x", "1..2", "--1", "+-1", "1 2",
                                            ",5", "1,", "1.5,0", "1,,5", "nan", "inf", "Infinity",
                                            "0x10", "1e", "1e+", ".", "-", "1e400", "-1e400",
-                                           "0.001e400", "1,5e400"));
+                                           "0.001e400", "1,5e400",
+                                           // out of range, then more text: not a zero
+                                           "1e-400x", "1e-401e-40", "-1e-400 5", "1e400x"));
 
 TEST(DecimalTest, AbsentIsZero) { EXPECT_EQ(DecimalToDouble(std::nullopt, "v"), 0.0); }
 

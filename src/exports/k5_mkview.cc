@@ -33,10 +33,10 @@ class K5MkView {
     Credentials::InitCreds(server, open, magic, exp);
   }
   static void InitTimeZoneInfo(int gmtServerOffset) { TimeUtil::InitTimeZoneInfo(gmtServerOffset); }
-  static int OrderBook(const std::string& instrument, int mt4Time, char16_t* err) {
+  static int OrderBook(const std::string& instrument, int mt4Time, ErrText& err) {
     return BookRequests::OrderBook(instrument, mt4Time, err);
   }
-  static int PositionBook(const std::string& instrument, int mt4Time, char16_t* err) {
+  static int PositionBook(const std::string& instrument, int mt4Time, ErrText& err) {
     return BookRequests::PositionBook(instrument, mt4Time, err);
   }
 };
@@ -46,6 +46,7 @@ class K5MkView {
 using k5_mkview::ArgText;
 using k5_mkview::BookQueries;
 using k5_mkview::Cache;
+using k5_mkview::ErrText;
 using k5_mkview::IntWrapper;
 using k5_mkview::K5MkView;
 using k5_mkview::VoidWrapper;
@@ -70,31 +71,40 @@ void K5_CALL InitTimeZoneInfo(int gmtServerOffset, char16_t* err) {
 
 int K5_CALL OrderBook(const char16_t* instrument, int mt4Time, char16_t* err) {
   return IntWrapper(
-      [&] { return K5MkView::OrderBook(ArgText(instrument, "instrument"), mt4Time, err); }, err, -1);
+      [&](ErrText& text) {
+        return K5MkView::OrderBook(ArgText(instrument, "instrument"), mt4Time, text);
+      },
+      err, -1);
 }
 
 int K5_CALL PositionBook(const char16_t* instrument, int mt4Time, char16_t* err) {
   return IntWrapper(
-      [&] { return K5MkView::PositionBook(ArgText(instrument, "instrument"), mt4Time, err); }, err,
-      -1);
+      [&](ErrText& text) {
+        return K5MkView::PositionBook(ArgText(instrument, "instrument"), mt4Time, text);
+      },
+      err, -1);
 }
 
 int K5_CALL OrderBook_Sz(int refnum, char16_t* err) {
-  return IntWrapper([&] { return BookQueries::BookSz(refnum, Cache::getOrderBook(refnum), err); },
-                    err, -1);
+  return IntWrapper(
+      [&](ErrText& text) { return BookQueries::BookSz(refnum, Cache::getOrderBook(refnum), text); },
+      err, -1);
 }
 
 int K5_CALL PositionBook_Sz(int refnum, char16_t* err) {
   return IntWrapper(
-      [&] { return BookQueries::BookSz(refnum, Cache::getPositionBook(refnum), err); }, err, -1);
+      [&](ErrText& text) {
+        return BookQueries::BookSz(refnum, Cache::getPositionBook(refnum), text);
+      },
+      err, -1);
 }
 
 void K5_CALL OrderBook_BookData(int refnum, double* shortCounts, double* longCounts,
                                 double* prices, int arrSz, char16_t* err) {
   VoidWrapper(
-      [&] {
+      [&](ErrText& text) {
         BookQueries::BookData(refnum, Cache::getOrderBook(refnum), shortCounts, longCounts, prices,
-                              arrSz, err);
+                              arrSz, text);
       },
       err);
 }
@@ -102,9 +112,9 @@ void K5_CALL OrderBook_BookData(int refnum, double* shortCounts, double* longCou
 void K5_CALL PositionBook_BookData(int refnum, double* shortCounts, double* longCounts,
                                    double* prices, int arrSz, char16_t* err) {
   VoidWrapper(
-      [&] {
+      [&](ErrText& text) {
         BookQueries::BookData(refnum, Cache::getPositionBook(refnum), shortCounts, longCounts,
-                              prices, arrSz, err);
+                              prices, arrSz, text);
       },
       err);
 }
@@ -112,9 +122,9 @@ void K5_CALL PositionBook_BookData(int refnum, double* shortCounts, double* long
 void K5_CALL OrderBook_MetaData(int refnum, double* bucketWidth, double* price, int arrSz,
                                 char16_t* time, char16_t* instrument, char16_t* err) {
   VoidWrapper(
-      [&] {
+      [&](ErrText& text) {
         BookQueries::MetaData(refnum, Cache::getOrderBook(refnum), bucketWidth, price, arrSz, time,
-                              instrument, err);
+                              instrument, text);
       },
       err);
 }
@@ -122,9 +132,9 @@ void K5_CALL OrderBook_MetaData(int refnum, double* bucketWidth, double* price, 
 void K5_CALL PositionBook_MetaData(int refnum, double* bucketWidth, double* price, int arrSz,
                                    char16_t* time, char16_t* instrument, char16_t* err) {
   VoidWrapper(
-      [&] {
+      [&](ErrText& text) {
         BookQueries::MetaData(refnum, Cache::getPositionBook(refnum), bucketWidth, price, arrSz,
-                              time, instrument, err);
+                              time, instrument, text);
       },
       err);
 }

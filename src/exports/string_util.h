@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace k5_mkview {
@@ -31,6 +32,30 @@ class StringUtil {
   // For an HTTP failure that carries an error reply: writes the reply's body (UTF-8 unless a
   // byte-order mark says otherwise), a line feed and the description of the failure.
   static void writeWebException(const HttpFailure& e, char16_t* dest);
+};
+
+// The caller's err buffer during one guarded export call; every write into err goes through
+// ForWriting(). It keeps the text err held on entry, copied just before the first write, so that
+// Finish() can tell whether err comes back as it went in: a call that writes nothing copies
+// nothing, however long err is.
+class ErrText {
+ public:
+  explicit ErrText(char16_t* buffer) noexcept : buffer_(buffer) {}
+  ErrText(const ErrText&) = delete;
+  ErrText& operator=(const ErrText&) = delete;
+
+  // The buffer, for a StringUtil write into it; keeps the entry text first. Never throws: when
+  // even that copy fails, Finish() leaves err as it is.
+  char16_t* ForWriting() noexcept;
+
+  // err becomes empty when it holds its entry text (always when nothing was written).
+  void Finish() noexcept;
+
+ private:
+  char16_t* buffer_;
+  bool written_ = false;
+  bool entry_kept_ = false;
+  std::u16string entry_;
 };
 
 }  // namespace k5_mkview

@@ -56,7 +56,12 @@ INSTANTIATE_TEST_SUITE_P(
                       WriteCase{2, "\xC3\xA9t\xC3\xA9", u"\u00e9t"},  // UTF-8 becomes UTF-16
                       // A pair is two code units: a buffer of 1 takes only the first of them.
                       WriteCase{1, "\xF0\x9F\x98\x80", std::u16string(1, u'\xD83D')},
-                      WriteCase{4, "a\xFF" "b", u"a\uFFFDb"}));  // a bad byte becomes U+FFFD
+                      WriteCase{4, "a\xFF" "b", u"a\uFFFDb"},  // a bad byte becomes U+FFFD
+                      // Many bytes that make one U+FFFD: what follows them still fills the buffer.
+                      WriteCase{2, "\xC0\x80" + std::string(20, '\x80') + "ab", u"\uFFFDa"},
+                      // A pair whose bytes lie beyond the first 3 per unit is not cut into U+FFFD.
+                      WriteCase{2, "\xC0\x80\x80\x80\x80\x80\x80\x80\x80\xF0\x9F\x98\x80",
+                                u"\uFFFD\xD83D"}));
 
 TEST(StringUtilTest, AbsentMessageFailsBeforeTheBufferChanges) {
   CallerBuffer buffer(u"keep");

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cctype>
 #include <string>
+#include <utility>
 
 #include "common/failure.h"
+#include "net/reply_buffer.h"
 
 namespace k5_mkview {
 
@@ -17,6 +19,7 @@ struct ContentDecoder::Stream {
   bool decided = false;
   bool ended = false;
   bool fed = false;  // an empty body labelled with an encoding has nothing to decode
+  std::string held;  // "deflate": a first byte that came alone and may begin a zlib header
   std::string name;
   ~Stream() {
     if (initialised) inflateEnd(&z);
@@ -39,7 +42,16 @@ std::string Normalise(std::string_view encoding) {
 
 }  // namespace
 
-ContentDecoder::ContentDecoder(std::string_view encoding) {
+DecodedBodyTooLarge::DecodedBodyTooLarge(std::string encoding, std::size_t limit,
+                                         std::source_location where)
+    : Failure(encoding.empty()
+                  ? "the reply's body is longer than " + std::to_string(limit) + " bytes"
+                  : "the reply's " + encoding + " data decodes to more than " +
+                        std::to_string(limit) + " bytes",
+              where),
+      encoding_(std::move(encoding)) {}
+
+ContentDecoder::ContentDecoder(std::string_view encoding, std::size_t limit) : limit_(limit) {
   std::string name = Normalise(encoding);
   if (name == "gzip" || name == "x-gzip") {
     stream_ = std::make_unique<Stream>();
@@ -57,18 +69,31 @@ ContentDecoder::~ContentDecoder() = default;
 
 void ContentDecoder::Feed(std::string_view chunk, std::string* out) {
   if (!stream_) {
-    out->append(chunk);
+    if (!AppendWithinLimit(out, chunk, limit_)) throw DecodedBodyTooLarge("", limit_);
     return;
   }
   Stream& s = *stream_;
   if (chunk.empty()) return;
   s.fed = true;
+  std::string joined;
   if (!s.decided) {
+    if (!s.held.empty()) {
+      joined = s.held;
+      joined.append(chunk);
+      chunk = joined;
+      s.held.clear();
+    }
     // A zlib header is two bytes whose big-endian value is a multiple of 31 with method 8; raw
     // deflate data almost never looks like that, and one byte is enough to rule most of it out.
+    // A first byte that arrives alone and passes waits for the second, so that how the body is
+    // split into chunks never changes how it is read.
     unsigned char cmf = static_cast<unsigned char>(chunk[0]);
     bool zlib_wrapped = (cmf & 0x0F) == 8 && (cmf >> 4) <= 7;
-    if (zlib_wrapped && chunk.size() >= 2) {
+    if (zlib_wrapped && chunk.size() < 2) {
+      s.held.assign(chunk);
+      return;
+    }
+    if (zlib_wrapped) {
       unsigned flg = static_cast<unsigned char>(chunk[1]);
       zlib_wrapped = ((cmf << 8) | flg) % 31 == 0;
     }
@@ -92,7 +117,11 @@ void ContentDecoder::Feed(std::string_view chunk, std::string* out) {
                     (s.z.msg != nullptr ? std::string(s.z.msg) : "error " + std::to_string(rc)) +
                     ")");
     }
-    out->append(buffer, sizeof(buffer) - s.z.avail_out);
+    // Checked at every round, so a small chunk that inflates to gigabytes stops at the limit.
+    if (!AppendWithinLimit(out, std::string_view(buffer, sizeof(buffer) - s.z.avail_out),
+                           limit_)) {
+      throw DecodedBodyTooLarge(s.name, limit_);
+    }
     if (rc == Z_STREAM_END) {
       s.ended = true;
       return;

@@ -17,6 +17,11 @@ std::string DescribeExchange(const HttpRequest& request) {
   return request.method + " " + request.url;
 }
 
+std::string DescribeOversizedReply(const HttpRequest& request, const std::string& excess) {
+  return DescribeExchange(request) + ": the reply is over the limit of " +
+         std::to_string(kMaxReplyBytes) + " bytes: " + excess;
+}
+
 std::string DescribeErrorReply(const HttpRequest& request, const HttpResponse& response) {
   std::string text = "HTTP " + std::to_string(response.status);
   if (!response.reason.empty()) text += " " + response.reason;

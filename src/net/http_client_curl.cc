@@ -2,22 +2,31 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "deployment_config.h"
 #include "net/http_client.h"
+#include "net/reply_buffer.h"
 
 namespace k5_mkview {
 namespace {
 
-// One share object makes every easy handle use the same connection cache, DNS cache and TLS
-// sessions, so requests on any thread reuse open connections.
+// One share object gives every easy handle the same DNS cache and TLS sessions. Connections are
+// not put in it: curl's shared connection cache is not safe across threads (its known bug 11.11),
+// so each easy handle keeps its own, and a finished handle goes back to a pool for the next
+// request, on whatever thread, to reuse.
 class SharedState {
  public:
   SharedState() {
@@ -26,12 +35,38 @@ class SharedState {
     curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &SharedState::Lock);
     curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &SharedState::Unlock);
     curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
-    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
     curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
     curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
     ca_bundle_ = LoadCaBundle();
   }
   CURLSH* share() const { return share_; }
+
+  // An easy handle with no options set, idle since its last request (its connections still
+  // open), or a new one; null when curl cannot make one.
+  CURL* TakeEasy() {
+    CURL* easy = nullptr;
+    {
+      std::lock_guard<std::mutex> hold(idle_lock_);
+      if (!idle_.empty()) {
+        easy = idle_.back();
+        idle_.pop_back();
+      }
+    }
+    if (easy == nullptr) return curl_easy_init();
+    curl_easy_reset(easy);  // keeps the open connections, drops the last request's options
+    return easy;
+  }
+  // Hands back a handle after its request; beyond a few idle ones it is closed.
+  void GiveBackEasy(CURL* easy) {
+    {
+      std::lock_guard<std::mutex> hold(idle_lock_);
+      if (idle_.size() < kMaxIdle) {
+        idle_.push_back(easy);
+        return;
+      }
+    }
+    curl_easy_cleanup(easy);
+  }
   // The system's CA bundle plus the deployment's extra CA file; empty when there is no extra file.
   const std::string& ca_bundle() const { return ca_bundle_; }
 
@@ -55,9 +90,14 @@ class SharedState {
     return bundle + "\n" + extra;
   }
 
+  // More requests than this at once are rare in a terminal; their extra handles are closed.
+  static constexpr std::size_t kMaxIdle = 8;
+
   CURLSH* share_;
   std::string ca_bundle_;
   std::mutex locks_[CURL_LOCK_DATA_LAST];  // one per kind of shared data, as curl asks
+  std::mutex idle_lock_;
+  std::vector<CURL*> idle_;  // GUARDED_BY(idle_lock_)
 };
 
 SharedState& Shared() {
@@ -66,8 +106,9 @@ SharedState& Shared() {
   return *state;
 }
 
+// Returns the easy handle to the pool when the request is over, however it ended.
 struct EasyDeleter {
-  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+  void operator()(CURL* handle) const { Shared().GiveBackEasy(handle); }
 };
 struct SlistDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
@@ -75,42 +116,93 @@ struct SlistDeleter {
 
 struct Transfer {
   HttpResponse response;
-  bool too_large = false;
+  // Of the response being received (a redirect's headers come first): its Content-Length as
+  // declared, and its Content-Encoding.
+  std::optional<std::uint64_t> declared_length;
+  std::string content_encoding;
+  bool over_limit = false;  // the body would have grown past kMaxReplyBytes
 };
 
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
   auto* transfer = static_cast<Transfer*>(user);
   std::size_t n = size * count;
-  if (transfer->response.body.size() + n >
-      static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
-    transfer->too_large = true;
+  if (!AppendWithinLimit(&transfer->response.body, std::string_view(data, n), kMaxReplyBytes)) {
+    transfer->over_limit = true;
     return 0;  // aborts the transfer
   }
-  transfer->response.body.append(data, n);
   return n;
 }
 
-// Keeps the reason phrase of the last status line (the final one after redirects).
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+// The value of `line` when it is the header `lower_name` ("content-length:"), matched without case.
+std::optional<std::string_view> HeaderValue(std::string_view line, std::string_view lower_name) {
+  if (line.size() < lower_name.size()) return std::nullopt;
+  for (std::size_t i = 0; i < lower_name.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(line[i])) != lower_name[i]) return std::nullopt;
+  }
+  return Trim(line.substr(lower_name.size()));
+}
+
+// Keeps the reason phrase of the last status line (the final one after redirects), and the
+// length and encoding the response declares.
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
   auto* transfer = static_cast<Transfer*>(user);
   std::string_view line(data, size * count);
   if (line.starts_with("HTTP/")) {
     transfer->response.body.clear();  // a redirect's body is not the reply's
+    transfer->declared_length.reset();
+    transfer->content_encoding.clear();
     std::size_t first = line.find(' ');
     std::size_t second = first == std::string_view::npos ? first : line.find(' ', first + 1);
     std::string reason;
     if (second != std::string_view::npos) reason = std::string(line.substr(second + 1));
     while (!reason.empty() && (reason.back() == '\r' || reason.back() == '\n')) reason.pop_back();
     transfer->response.reason = reason;
+  } else if (auto length = HeaderValue(line, "content-length:")) {
+    std::uint64_t value = 0;
+    auto [end, ec] = std::from_chars(length->data(), length->data() + length->size(), value);
+    if (ec == std::errc::result_out_of_range) value = std::numeric_limits<std::uint64_t>::max();
+    if (ec != std::errc::invalid_argument && end == length->data() + length->size()) {
+      transfer->declared_length = value;
+    }
+  } else if (auto encoding = HeaderValue(line, "content-encoding:")) {
+    transfer->content_encoding = std::string(*encoding);
   }
   return size * count;
+}
+
+// What went past the cap, for DescribeOversizedReply.
+std::string DescribeExcess(CURL* h, CURLcode rc, const Transfer& transfer, bool decoding) {
+  const std::string limit = std::to_string(kMaxReplyBytes);
+  if (rc == CURLE_FILESIZE_EXCEEDED && transfer.declared_length &&
+      *transfer.declared_length > kMaxReplyBytes) {
+    return "its declared length is " + std::to_string(*transfer.declared_length) +
+           " bytes; it was not read";
+  }
+  curl_off_t received = 0;
+  curl_easy_getinfo(h, CURLINFO_SIZE_DOWNLOAD_T, &received);
+  std::string encoding = transfer.content_encoding;
+  for (char& c : encoding) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  // With decoding on, curl hands over the decoded bytes: the cap was reached by decoding.
+  if (decoding && !encoding.empty() && encoding != "identity") {
+    return "its " + encoding + " data decodes to more than " + limit + " bytes after " +
+           std::to_string(received) + " bytes arrived; the rest was not read";
+  }
+  return "more than " + limit + " bytes arrived; the rest was not read";
 }
 
 }  // namespace
 
 HttpResponse SendHttpRequest(const HttpRequest& request) {
   SharedState& shared = Shared();
-  std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+  std::unique_ptr<CURL, EasyDeleter> easy(shared.TakeEasy());
   if (!easy) throw HttpFailure("cannot start an HTTP request (curl_easy_init failed)", std::nullopt);
   CURL* h = easy.get();
 
@@ -127,6 +219,7 @@ HttpResponse SendHttpRequest(const HttpRequest& request) {
   add_header("Expect:");
 
   Transfer transfer;
+  transfer.response.body.reserve(std::min(request.body_size_hint, kMaxReplyBytes));
   char error[CURL_ERROR_SIZE] = "";
   curl_easy_setopt(h, CURLOPT_SHARE, shared.share());
   curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
@@ -137,7 +230,10 @@ HttpResponse SendHttpRequest(const HttpRequest& request) {
   curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "https");
   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
-  curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 8192L);
+  curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 8192L);  // the reply is read in pieces of 8 KB
+  // A declared length over the cap fails before the body is read; the write callback holds the
+  // cap for replies without one and for decoded bytes.
+  curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxReplyBytes));
   // No overall time-out, like the Windows client; but a peer that stops sending for a minute, or
   // a connection that cannot be made in a minute, ends the request instead of hanging a terminal.
   curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 60L);
@@ -174,9 +270,10 @@ HttpResponse SendHttpRequest(const HttpRequest& request) {
   }
 
   CURLcode rc = curl_easy_perform(h);
-  if (transfer.too_large) {
-    throw HttpFailure(DescribeExchange(request) + ": the reply is larger than 2147483647 bytes",
-                      std::nullopt);
+  if (transfer.over_limit || rc == CURLE_FILESIZE_EXCEEDED) {
+    throw HttpFailure(
+        DescribeOversizedReply(request, DescribeExcess(h, rc, transfer, request.decode_content)),
+        std::nullopt);
   }
   if (rc != CURLE_OK) {
     std::string detail = error[0] != '\0' ? std::string(error) : curl_easy_strerror(rc);

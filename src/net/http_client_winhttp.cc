@@ -5,8 +5,10 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -97,6 +99,21 @@ std::wstring QueryHeader(HINTERNET request, DWORD info) {
   return value;
 }
 
+// The value of a Content-Length header; nothing when absent or not a number (WinHTTP then
+// reads to the end of the connection or by chunks, and the read loop holds the cap).
+std::optional<std::uint64_t> ParseLength(const std::wstring& text) {
+  if (text.empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  for (wchar_t c : text) {
+    if (c < L'0' || c > L'9') return std::nullopt;
+    if (value > (std::numeric_limits<std::uint64_t>::max() - 9) / 10) {
+      return std::numeric_limits<std::uint64_t>::max();  // past any cap
+    }
+    value = value * 10 + static_cast<std::uint64_t>(c - L'0');
+  }
+  return value;
+}
+
 }  // namespace
 
 HttpResponse SendHttpRequest(const HttpRequest& request) {
@@ -164,11 +181,24 @@ HttpResponse SendHttpRequest(const HttpRequest& request) {
   response.status = static_cast<int>(status);
   std::wstring reason = QueryHeader(handle.get(), WINHTTP_QUERY_STATUS_TEXT);
   response.reason = Narrow(reason.c_str(), reason.size());
+  // A declared length over the cap fails before any of the body is read. Read as text: the
+  // numeric form is a DWORD and would wrap a length of 4 GiB or more.
+  std::wstring length = QueryHeader(handle.get(), WINHTTP_QUERY_CONTENT_LENGTH);
+  // Zero also when no length is declared, or when the status has no body whatever the header says.
+  std::uint64_t declared = status == 204 || status == 304 ? 0 : ParseLength(length).value_or(0);
+  if (declared > kMaxReplyBytes) {
+    throw HttpFailure(
+        DescribeOversizedReply(request, "its declared length is " + std::to_string(declared) +
+                                            " bytes; it was not read"),
+        std::nullopt);
+  }
   std::wstring encoding;
   if (request.decode_content) encoding = QueryHeader(handle.get(), WINHTTP_QUERY_CONTENT_ENCODING);
-  ContentDecoder decoder(Narrow(encoding.c_str(), encoding.size()));
+  ContentDecoder decoder(Narrow(encoding.c_str(), encoding.size()), kMaxReplyBytes);
+  response.body.reserve(std::min(request.body_size_hint, kMaxReplyBytes));
 
   std::vector<char> chunk(8192);
+  std::uint64_t received = 0;  // raw bytes, before decoding
   try {
     for (;;) {
       DWORD read = 0;
@@ -176,16 +206,34 @@ HttpResponse SendHttpRequest(const HttpRequest& request) {
         FailWithoutReply(request, "WinHttpReadData");
       }
       if (read == 0) break;
-      decoder.Feed(std::string_view(chunk.data(), read), &response.body);
-      if (response.body.size() >
-          static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
-        throw HttpFailure(DescribeExchange(request) + ": the reply is larger than 2147483647 bytes",
-                          std::nullopt);
+      received += read;
+      if (received > kMaxReplyBytes) {
+        throw HttpFailure(
+            DescribeOversizedReply(request, "more than " + std::to_string(kMaxReplyBytes) +
+                                                " bytes arrived; the rest was not read"),
+            std::nullopt);
       }
+      decoder.Feed(std::string_view(chunk.data(), read), &response.body);
+    }
+    // WinHTTP (Wine's at least) reports a connection closed short of the declared length as
+    // the end of the body; only the encodings would notice.
+    if (received < declared) {
+      throw HttpFailure(DescribeExchange(request) + " failed: the reply ended after " +
+                            std::to_string(received) + " of the " + std::to_string(declared) +
+                            " bytes its Content-Length declares",
+                        std::nullopt);
     }
     decoder.Finish();
   } catch (const HttpFailure&) {
     throw;
+  } catch (const DecodedBodyTooLarge& e) {
+    std::string excess = e.encoding().empty()
+                             ? "more than " + std::to_string(kMaxReplyBytes) + " bytes arrived"
+                             : "its " + e.encoding() + " data decodes to more than " +
+                                   std::to_string(kMaxReplyBytes) + " bytes after " +
+                                   std::to_string(received) + " bytes arrived";
+    throw HttpFailure(DescribeOversizedReply(request, excess + "; the rest was not read"),
+                      std::nullopt);
   } catch (const Failure& e) {
     // The decoder's failure, named with the exchange it broke.
     throw HttpFailure(DescribeExchange(request) + " failed: " + e.message(), std::nullopt);

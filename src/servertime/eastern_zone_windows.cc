@@ -9,11 +9,11 @@
 #include <cstdint>
 #include <iterator>
 #include <map>
-#include <mutex>
 #include <string>
 #include <utility>
 
 #include "common/failure.h"
+#include "common/mutex.h"
 #include "common/utf.h"
 #include "common/windows_error.h"
 #include "servertime/eastern_zone.h"
@@ -126,7 +126,7 @@ class WindowsEasternZone final : public EasternZone {
 
  private:
   YearRules RulesFor(int year) const {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     if (auto it = years_.find(year); it != years_.end()) return it->second;
     if (year < 1601 || year > 30827) {  // the years a SYSTEMTIME can hold
       throw Failure("time zone \"" + zone_id_ + "\" has no rules for the year " +
@@ -152,7 +152,7 @@ class WindowsEasternZone final : public EasternZone {
   }
 
   const std::string zone_id_;
-  mutable std::mutex lock_;
+  mutable Mutex lock_;
   // The system's call takes a non-const pointer, so the record shares lock_ with the cache.
   mutable DYNAMIC_TIME_ZONE_INFORMATION zone_;  // GUARDED_BY(lock_)
   mutable std::map<int, YearRules> years_;      // GUARDED_BY(lock_); asked once per year

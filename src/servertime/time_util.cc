@@ -45,16 +45,16 @@ void AppendDigits(std::string& out, int value, int width) {
 
 }  // namespace
 
-std::mutex TimeUtil::lockObj;
+Mutex TimeUtil::lockObj;
 std::atomic<std::uint32_t> TimeUtil::conversionOffsets{kInitialOffsets};
-std::mutex TimeUtil::zoneLock;
+Mutex TimeUtil::zoneLock;
 std::optional<std::string> TimeUtil::zoneIdForTesting;
 std::unique_ptr<const EasternZone> TimeUtil::easternZoneOwner;
 std::optional<Failure> TimeUtil::zoneFailure;
 std::atomic<const EasternZone*> TimeUtil::easternZone{nullptr};
 
 void TimeUtil::InitTimeZoneInfo(int gmtServerOffset) {
-  std::lock_guard<std::mutex> guard(lockObj);
+  MutexLock guard(lockObj);
   Init(gmtServerOffset);
 }
 
@@ -109,7 +109,7 @@ std::string TimeUtil::ToServerDateString(std::int32_t mt4Timestamp) {
 }
 
 void TimeUtil::ResetForTesting(std::optional<std::string> zone_id) {
-  std::lock_guard<std::mutex> guard(zoneLock);
+  MutexLock guard(zoneLock);
   easternZone.store(nullptr, std::memory_order_release);
   easternZoneOwner.reset();
   zoneFailure.reset();
@@ -119,7 +119,7 @@ void TimeUtil::ResetForTesting(std::optional<std::string> zone_id) {
 
 const EasternZone& TimeUtil::Zone() {
   if (const EasternZone* zone = easternZone.load(std::memory_order_acquire)) return *zone;
-  std::lock_guard<std::mutex> guard(zoneLock);
+  MutexLock guard(zoneLock);
   if (zoneFailure) throw *zoneFailure;
   if (!easternZoneOwner) {
     try {

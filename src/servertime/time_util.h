@@ -4,11 +4,11 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include "common/failure.h"
+#include "common/mutex.h"
 #include "servertime/eastern_zone.h"
 
 namespace k5_mkview {
@@ -66,14 +66,14 @@ class TimeUtil {
   static const EasternZone& Zone();
 
   // The process-wide lock of InitTimeZoneInfo; it guards nothing else.
-  static std::mutex lockObj;
+  static Mutex lockObj;
   // DSTConversionOffset (the summer offset, upper 16 bits) and nonDSTConversionOffset (the winter
   // offset, lower 16 bits) as one word, so a reader without a lock loads both of one store.
   static std::atomic<std::uint32_t> conversionOffsets;
 
   // Guards the lookup of the zone and its outcome. A lock of its own rather than lockObj: a first
   // conversion looks the zone up too and must not wait for InitTimeZoneInfo.
-  static std::mutex zoneLock;
+  static Mutex zoneLock;
   static std::optional<std::string> zoneIdForTesting;          // GUARDED_BY(zoneLock)
   static std::unique_ptr<const EasternZone> easternZoneOwner;  // GUARDED_BY(zoneLock)
   static std::optional<Failure> zoneFailure;                   // GUARDED_BY(zoneLock)

@@ -14,7 +14,7 @@ BookResults Cache::_positionBookResults{"position-book", {}, {}};
 std::int32_t Cache::_refPositionBook = 0;
 
 std::int32_t Cache::addBook(BookPtr book, std::int32_t& refnum, BookResults& resultsDict) {
-  std::lock_guard<std::mutex> guard(resultsDict.lock);
+  MutexLock guard(resultsDict.lock);
   if (refnum == std::numeric_limits<std::int32_t>::max()) {
     throw Failure(std::string("no more ") + resultsDict.kind +
                   " handles: all 2147483647 have been issued; reload the library");
@@ -26,14 +26,14 @@ std::int32_t Cache::addBook(BookPtr book, std::int32_t& refnum, BookResults& res
 }
 
 BookPtr Cache::getBook(std::int32_t refnum, BookResults& resultsDict) {
-  std::lock_guard<std::mutex> guard(resultsDict.lock);
+  MutexLock guard(resultsDict.lock);
   auto it = resultsDict.entries.find(refnum);
   return it == resultsDict.entries.end() ? nullptr : it->second;
 }
 
 void Cache::freeBook(std::int32_t refnum, BookResults& resultsDict) {
   BookPtr released;  // the book's last owner, if any, lets go after the lock is released
-  std::lock_guard<std::mutex> guard(resultsDict.lock);
+  MutexLock guard(resultsDict.lock);
   auto it = resultsDict.entries.find(refnum);
   if (it == resultsDict.entries.end()) return;
   released = std::move(it->second);

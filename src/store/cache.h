@@ -3,8 +3,8 @@
 
 #include <cstdint>
 #include <map>
-#include <mutex>
 
+#include "common/mutex.h"
 #include "store/book.h"
 
 namespace k5_mkview {
@@ -12,7 +12,7 @@ namespace k5_mkview {
 // One kind's table of stored books; `lock` guards `entries` and the kind's handle counter.
 struct BookResults {
   const char* kind;  // "order-book" or "position-book", for messages
-  std::mutex lock;
+  Mutex lock;
   std::map<std::int32_t, BookPtr> entries;  // GUARDED_BY(lock); a null BookPtr is an absent book
 };
 

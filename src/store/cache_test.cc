@@ -5,7 +5,9 @@
 #include <atomic>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <set>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -29,8 +31,12 @@ namespace {
 
 BookPtr MakeBook(const char* instrument) {
   auto book = std::make_shared<Book>();
-  book->instrument = instrument;
+  book->instrument = book->AddText(instrument);
   return book;
+}
+
+std::optional<std::string_view> Instrument(const BookPtr& book) {
+  return book->Text(book->instrument);
 }
 
 class CacheTest : public ::testing::Test {
@@ -42,9 +48,9 @@ TEST_F(CacheTest, HandlesStartAtOnePerKind) {
   EXPECT_EQ(Cache::addOrderBook(MakeBook("A")), 1);
   EXPECT_EQ(Cache::addOrderBook(MakeBook("B")), 2);
   EXPECT_EQ(Cache::addPositionBook(MakeBook("C")), 1);
-  EXPECT_EQ(*Cache::getOrderBook(2)->instrument, "B");
-  EXPECT_EQ(*Cache::getPositionBook(1)->instrument, "C");
-  EXPECT_EQ(*Cache::getOrderBook(1)->instrument, "A");  // same number, other kind, other book
+  EXPECT_EQ(*Instrument(Cache::getOrderBook(2)), "B");
+  EXPECT_EQ(*Instrument(Cache::getPositionBook(1)), "C");
+  EXPECT_EQ(*Instrument(Cache::getOrderBook(1)), "A");  // same number, other kind, other book
 }
 
 TEST_F(CacheTest, FreedHandleIsGoneAndNeverReused) {
@@ -78,7 +84,7 @@ TEST_F(CacheTest, CounterAtItsLimitFailsInsteadOfWrapping) {
   EXPECT_EQ(Cache::addOrderBook(MakeBook("last")), std::numeric_limits<std::int32_t>::max());
   EXPECT_THROW(Cache::addOrderBook(MakeBook("one too many")), Failure);
   EXPECT_THROW(Cache::addOrderBook(MakeBook("still")), Failure);
-  EXPECT_EQ(*Cache::getOrderBook(std::numeric_limits<std::int32_t>::max())->instrument, "last");
+  EXPECT_EQ(*Instrument(Cache::getOrderBook(std::numeric_limits<std::int32_t>::max())), "last");
   EXPECT_EQ(Cache::addPositionBook(MakeBook("other kind")), 1);  // the other table is unaffected
 }
 
@@ -88,7 +94,7 @@ TEST_F(CacheTest, FreedBookStaysValidForAReaderThatHoldsIt) {
   std::weak_ptr<const Book> watch = reader;
   Cache::freeOrderBook(1);
   ASSERT_FALSE(watch.expired());
-  EXPECT_EQ(*reader->instrument, "held");
+  EXPECT_EQ(*Instrument(reader), "held");
   reader.reset();
   EXPECT_TRUE(watch.expired());  // and is released once the last reader is done
 }

@@ -1,37 +1,18 @@
 #ifndef K5_MKVIEW_TESTS_SUPPORT_ABI_EXPORTS_H_
 #define K5_MKVIEW_TESTS_SUPPORT_ABI_EXPORTS_H_
 
-#include <filesystem>
-#include <memory>
-#include <string>
-
-#include "exports/k5_mkview.h"
-#include "support/library_loader.h"
+#include "loader/k5_exports.h"
+#include "loader/library_loader.h"
 
 namespace k5test {
 
-// The twelve exports of one loaded copy of the library, typed exactly as declared (calling
-// convention included), resolved by name with the loader.
-struct K5Exports {
-  decltype(&::OrderBook_Free) OrderBook_Free = nullptr;
-  decltype(&::PositionBook_Free) PositionBook_Free = nullptr;
-  decltype(&::InitCreds) InitCreds = nullptr;
-  decltype(&::InitTimeZoneInfo) InitTimeZoneInfo = nullptr;
-  decltype(&::OrderBook) OrderBook = nullptr;
-  decltype(&::PositionBook) PositionBook = nullptr;
-  decltype(&::OrderBook_Sz) OrderBook_Sz = nullptr;
-  decltype(&::PositionBook_Sz) PositionBook_Sz = nullptr;
-  decltype(&::OrderBook_BookData) OrderBook_BookData = nullptr;
-  decltype(&::PositionBook_BookData) PositionBook_BookData = nullptr;
-  decltype(&::OrderBook_MetaData) OrderBook_MetaData = nullptr;
-  decltype(&::PositionBook_MetaData) PositionBook_MetaData = nullptr;
-
-  std::unique_ptr<LoadedLibrary> library;  // keeps the copy loaded
-};
-
-// Loads the library at `path` and resolves all twelve names; on failure returns false and sets
-// *error to what failed (the loader's message or the missing names).
-bool LoadExports(const std::filesystem::path& path, K5Exports* out, std::string* error);
+// The loader is shared with the tools; the suites name its parts as their own.
+using k5_loader::ExecutableDir;
+using k5_loader::K5Exports;
+using k5_loader::LibraryFileName;
+using k5_loader::LoadedLibrary;
+using k5_loader::LoadExports;
+using k5_loader::LoadFailure;
 
 // The copy beside the test program, loaded once per process. Fails the calling test if it
 // cannot be loaded.

@@ -1,6 +1,8 @@
 #include "support/library_copy.h"
 
+#include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <system_error>
 
@@ -16,7 +18,9 @@ LibraryCopy::LibraryCopy(std::u8string_view stem) {
   } while (!fs::create_directory(folder_));
   fs::path library = folder_ / LibraryFileName();
   fs::copy_file(ExecutableDir() / LibraryFileName(), library);
-  loaded_ = LoadExports(library, &exports_, &error_);
+  LoadFailure failure;
+  loaded_ = LoadExports(library, &exports_, &failure);
+  error_ = failure.message;
 }
 
 LibraryCopy::~LibraryCopy() {
@@ -34,7 +38,21 @@ std::u16string LibraryCopy::InitCreds(const char16_t* server, double open, int m
                                       int exp) const {
   std::u16string err(2000, u' ');
   exports_.InitCreds(server, open, magic, exp, err.data());
-  return std::u16string(err.c_str());
+  std::u16string text(err.c_str());
+  RecordErrText(text);
+  return text;
+}
+
+void RecordErrText(const std::u16string& text) {
+  static const char* const log = std::getenv("K5_ERR_LOG");
+  if (log == nullptr || text.empty()) return;
+  static std::mutex lock;
+  std::lock_guard<std::mutex> guard(lock);
+  std::error_code ignored;
+  fs::create_directories(fs::path(log).parent_path(), ignored);
+  // One write per text, appended: the processes of one suite share the file.
+  std::ofstream out(log, std::ios::binary | std::ios::app);
+  out << Narrow(text) + "\n";
 }
 
 std::string Narrow(const std::u16string& text) {

@@ -43,6 +43,12 @@ std::string Narrow(const std::u16string& text);
 // An ASCII text as UTF-16.
 std::u16string U16(const std::string& ascii);
 
+// Appends a text that the library handed back in err, when not empty, to the file named by the
+// environment variable K5_ERR_LOG (set by the test registration), so that a check after the
+// suites can scan every err text for secrets. Does nothing when the variable is not set. Safe to
+// call from any thread.
+void RecordErrText(const std::u16string& text);
+
 // A caller's err buffer, refilled with spaces before every call as a caller must (a call that
 // succeeds hands it back empty, which leaves no room for the next text).
 struct Err {
@@ -51,7 +57,11 @@ struct Err {
     buffer.assign(4000, u' ');
     return buffer.data();
   }
-  std::u16string text() const { return std::u16string(buffer.c_str()); }
+  std::u16string text() const {
+    std::u16string text(buffer.c_str());
+    RecordErrText(text);
+    return text;
+  }
 };
 
 }  // namespace k5test

@@ -1,6 +1,7 @@
 // k5-token: the library only reads its token file, so this program writes one, and checks one the
 // way the library will read it. Both use the library's own code and the key compiled in from the
 // same deployment, so a file that `check` accepts is one the library of this build accepts.
+// `road` is for support: it loads the library beside it and walks a terminal program's road.
 
 #include <cstddef>
 #include <exception>
@@ -15,6 +16,9 @@
 #include "access/token_file.h"
 #include "command_line.h"
 #include "common/failure.h"
+#include "diagnosis.h"
+#include "k5_version.h"
+#include "road.h"
 
 namespace k5_token {
 namespace {
@@ -22,9 +26,6 @@ namespace {
 using k5_mkview::Credentials;
 using k5_mkview::Failure;
 using k5_mkview::TokenFile;
-
-constexpr int kFailed = 1;
-constexpr int kUsage = 2;
 
 // A subcommand: its name, its arguments as the help shows them, what it does, and the work, which
 // gets the arguments after the name.
@@ -38,6 +39,7 @@ struct Command {
 int Help(const std::vector<std::string>& args);
 int Write(const std::vector<std::string>& args);
 int Check(const std::vector<std::string>& args);
+int RoadCommand(const std::vector<std::string>& args);
 
 constexpr Command kCommands[] = {
     {"write", "<folder> <token>",
@@ -48,10 +50,23 @@ constexpr Command kCommands[] = {
      "reads <folder>/tervik_token.txt as the library does and says whether it decodes and how long "
      "the token is; --show prints the token too",
      Check},
+    {"road", "<trading-server-name> <instrument> [--time <mt4Time>] [--gmt-offset <n>]",
+     "loads the library beside this program as the terminal does and walks a terminal program's "
+     "road: InitTimeZoneInfo(<n>, default 2), InitCreds(<trading-server-name>, 0, 0, 0) with the "
+     "token file beside the library, OrderBook(<instrument>, <mt4Time>, default 0 = the latest), "
+     "_Sz, _BookData, _MetaData, _Free; prints each step, the library's exact err text where one "
+     "fails and a hint. Never prints the token",
+     RoadCommand},
     {"help", "", "shows this text", Help},
 };
 
+void PrintVersion(std::ostream& out) {
+  out << "k5-token " << k5_mkview::version::kVersion << " (deployment "
+      << k5_mkview::version::kDeploymentName << ")\n";
+}
+
 void PrintUsage(std::ostream& out) {
+  PrintVersion(out);
   out << "usage: k5-token <command> [arguments]\n\n"
          "The library reads its access token from tervik_token.txt in the folder that holds the\n"
          "library file. Commands:\n";
@@ -59,6 +74,15 @@ void PrintUsage(std::ostream& out) {
     out << "  " << command.name << " " << command.arguments << "\n      " << command.summary
         << "\n";
   }
+  out << "\nExit codes:\n"
+         "  0 success\n"
+         "  1 any other failure\n"
+         "  2 usage error\n"
+         "  3 (road) the library cannot be loaded: missing, wrong bitness or a missing dependency\n"
+         "  4 (road) the token file is missing or does not decode\n"
+         "  5 (road) the service cannot be reached: no reply at all\n"
+         "  6 (road) the service refused the token (HTTP 401)\n"
+         "  7 (road) the trading-server name is not recognised\n";
 }
 
 // Arguments are UTF-8; on Windows the path must be built from them as such, not as ANSI text.
@@ -131,6 +155,11 @@ int Check(const std::vector<std::string>& args) {
   }
   if (show) std::cout << "token: " << token << "\n";
   return 0;
+}
+
+int RoadCommand(const std::vector<std::string>& args) {
+  PrintVersion(std::cout);
+  return Road(args);
 }
 
 int Main(int argc, char** argv) {
