@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -23,60 +22,27 @@
 #include "access/token_file.h"
 #include "deployment_config.h"
 #include "exports/k5_mkview.h"
-#include "rapidjson/document.h"
 #include "support/library_copy.h"
+#include "support/request_log.h"
 
 namespace {
 
 using k5test::LibraryCopy;
+using k5test::LoggedRequest;
 using k5test::Err;
 using k5test::Narrow;
+using k5test::ReadRequestLog;
 using k5test::U16;
 namespace deployment = k5_mkview::deployment;
 
 constexpr const char16_t* kPracticeServer = u"TERVIK-k5 Practice-2";
 constexpr const char16_t* kDevServer = u"TervikTest-NG Dev";
 
-// One request as the sandbox logged it; header names in lower case.
-struct LoggedRequest {
-  std::string env, method, target, body;
-  std::vector<std::pair<std::string, std::string>> headers;
-
-  std::optional<std::string> Header(const std::string& lower_name) const {
-    for (const auto& [name, value] : headers) {
-      if (name == lower_name) return value;
-    }
-    return std::nullopt;
-  }
-};
-
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
 // The last request in the sandbox's log for which `match` holds.
 template <typename Match>
 std::optional<LoggedRequest> LastLogged(Match match) {
-  std::ifstream in(K5_SANDBOX_REQUEST_LOG, std::ios::binary);
   std::optional<LoggedRequest> found;
-  for (std::string line; std::getline(in, line);) {
-    rapidjson::Document entry;
-    entry.Parse(line.c_str());
-    if (entry.HasParseError() || !entry.IsObject() || !entry.HasMember("event") ||
-        std::string(entry["event"].GetString()) != "request") {
-      continue;
-    }
-    LoggedRequest request{entry["env"].GetString(),
-                          entry["method"].GetString(),
-                          entry["target"].GetString(),
-                          entry["body"].GetString(),
-                          {}};
-    for (const auto& header : entry["headers"].GetObject()) {
-      request.headers.emplace_back(Lower(header.name.GetString()), header.value.GetString());
-    }
+  for (LoggedRequest& request : ReadRequestLog(K5_SANDBOX_REQUEST_LOG)) {
     if (match(request)) found = std::move(request);
   }
   return found;

@@ -8,10 +8,8 @@
 
 #include <array>
 #include <atomic>
-#include <cctype>
 #include <cmath>
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -23,14 +21,16 @@
 #include "access/code_exchange.h"
 #include "access/token_file.h"
 #include "deployment_config.h"
-#include "rapidjson/document.h"
 #include "support/library_copy.h"
+#include "support/request_log.h"
 
 namespace {
 
 using k5test::Err;
 using k5test::LibraryCopy;
+using k5test::LoggedRequest;
 using k5test::Narrow;
+using k5test::ReadRequestLog;
 using k5test::U16;
 namespace deployment = k5_mkview::deployment;
 
@@ -349,25 +349,16 @@ TEST_F(AbiStressTest, EveryRequestPairsItsBaseUrlWithItsEnvironmentsToken) {
   }
   for (std::thread& thread : threads) thread.join();
 
-  std::ifstream in(K5_SANDBOX_REQUEST_LOG, std::ios::binary);
-  ASSERT_TRUE(in) << K5_SANDBOX_REQUEST_LOG;
+  const std::vector<LoggedRequest> log = ReadRequestLog(K5_SANDBOX_REQUEST_LOG);
+  ASSERT_FALSE(log.empty()) << K5_SANDBOX_REQUEST_LOG;
   int books = 0, exchanges = 0;
-  for (std::string line; std::getline(in, line);) {
-    rapidjson::Document entry;
-    entry.Parse(line.c_str());
-    if (entry.HasParseError() || !entry.IsObject() || !entry.HasMember("event") ||
-        std::string(entry["event"].GetString()) != "request") {
-      continue;
-    }
-    const std::string target = entry["target"].GetString();
-    const std::string logged_env = entry["env"].GetString();
-    const int port = entry["port"].GetInt();
-    std::string authorization, body = entry["body"].GetString();
-    for (const auto& header : entry["headers"].GetObject()) {
-      std::string name = header.name.GetString();
-      for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      if (name == "authorization") authorization = header.value.GetString();
-    }
+  for (const LoggedRequest& request : log) {
+    const std::string& target = request.target;
+    const std::string& logged_env = request.env;
+    const int port = request.port;
+    const std::string& body = request.body;
+    const std::string authorization = request.Header("authorization").value_or("");
+    const std::string line = request.method + " " + target + " (" + logged_env + ")";
     if (target.rfind("/v3/instruments/STRESS_", 0) == 0) {
       // "Bearer sandbox-<env>-token" or "Bearer issued-<env>-<code>".
       const EnvCase* named = nullptr;
